@@ -1,0 +1,23 @@
+// The built-in constants of a burst, fixed at build time. Times are milliseconds.
+// With these values the click limit is never reached: the program ends at most
+// kBurstLengthMs after the last Start, and 28900 / 60 ticks leave ClickCount below 500.
+#pragma once
+
+#include <cstdint>
+
+namespace clickburst::burst {
+
+// Grace before the first click, and the period at which the click timer is re-armed.
+inline constexpr std::int32_t kArmPeriodMs = 2000;
+// Period of the click timer once armed.
+inline constexpr std::int32_t kClickPeriodMs = 60;
+// From Start to the end of the program.
+inline constexpr std::int32_t kBurstLengthMs = 28900;
+// The click timer's Interval as created; never in effect, since arming sets kClickPeriodMs first.
+inline constexpr std::int32_t kClickTimerCreatedIntervalMs = 100;
+// ClickCount after every Start.
+inline constexpr std::int32_t kClickCountAfterStart = 1;
+// The click timer stops once ClickCount is greater than this: 701 is the first count over it.
+inline constexpr std::int32_t kClickLimit = 700;
+
+}  // namespace clickburst::burst

@@ -1,0 +1,18 @@
+// The platform's five-argument mouse-input routine, in the shape of user32's mouse_event:
+// dwFlags, dx, dy, dwData, dwExtraInfo, all by value, no result. Each backend binds its
+// platform routine by name on the first call (mouse_event_win32.cpp, mouse_event_xtest.cpp).
+// Only the two left-button flags are ever passed, with the other four arguments 0: no motion,
+// so every event happens at the pointer's current position.
+#pragma once
+
+#include <cstdint>
+
+namespace clickburst::input {
+
+inline constexpr std::uint32_t kMouseEventLeftDown = 0x0002;  // MOUSEEVENTF_LEFTDOWN
+inline constexpr std::uint32_t kMouseEventLeftUp = 0x0004;    // MOUSEEVENTF_LEFTUP
+
+void SendMouseEvent(std::uint32_t flags, std::uint32_t dx, std::uint32_t dy, std::uint32_t data,
+                    std::uintptr_t extra_info);
+
+}  // namespace clickburst::input

@@ -1,0 +1,55 @@
+// Late binding of a declared platform routine: named by library and routine, looked up on
+// its first call (LoadLibraryW/GetProcAddress, dlopen/dlsym) and kept for every later call.
+// A library or routine that cannot be found is a run-time error that names both.
+//
+// Usage: DeclaredRoutine<void(unsigned)> beep{"user32", "MessageBeep"}; beep.Get()(0);
+#pragma once
+
+#include <string_view>
+
+
+namespace clickburst::runtime {
+
+using RoutineAddress = void (*)();
+
+// Looks the routine up; raises the run-time error on failure. Platform backend.
+RoutineAddress BindRoutine(const char* library, const char* routine);
+
+// The run-time error of a failed lookup, naming routine, library and the platform's reason.
+[[noreturn]] void RaiseBindingError(const char* library, const char* routine,
+                                    std::string_view reason);
+
+template <class Signature>
+class DeclaredRoutine {
+ public:
+  using Pointer = Signature*;
+
+  // `on_bind` runs once, right after a successful lookup: the place to check a capability
+  // the routine depends on.
+  constexpr DeclaredRoutine(const char* library, const char* routine,
+                            void (*on_bind)() = nullptr)
+      : library_(library), routine_(routine), on_bind_(on_bind) {}
+
+  Pointer Get() {
+    if (address_ == nullptr) [[unlikely]] {
+      auto* bound = reinterpret_cast<Pointer>(BindRoutine(library_, routine_));
+      if (on_bind_ != nullptr) {
+        on_bind_();
+      }
+      address_ = bound;
+    }
+    return address_;
+  }
+
+  bool Bound() const { return address_ != nullptr; }
+  const char* Library() const { return library_; }
+  const char* Routine() const { return routine_; }
+
+ private:
+  const char* library_;
+  const char* routine_;
+  void (*on_bind_)();
+  Pointer address_ = nullptr;
+};
+
+}  // namespace clickburst::runtime

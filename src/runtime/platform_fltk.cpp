@@ -1,0 +1,85 @@
+// Linux backend: the FLTK window system on X11. The event loop waits in Fl::wait with the
+// time left to the next deadline on CLOCK_MONOTONIC; FLTK's own timeouts are never used,
+// since they run on the wall clock and fire missed ticks back to back after a stall.
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+#include <FL/x.H>
+
+#include <chrono>
+#include <string>
+
+#include "runtime/end_program.h"
+#include "runtime/fatal_error.h"
+#include "runtime/platform.h"
+#include "runtime/x11_display.h"
+
+namespace clickburst::runtime {
+namespace {
+
+// Set once the server connection is gone: nothing may be sent to it any more.
+bool g_display_lost = false;
+
+int OnDisplayLost(Display*) {
+  g_display_lost = true;
+  RaiseFatalError("lost the connection to the X display", kExitNoDisplay);
+}
+
+class FltkDriver final : public Driver {
+ public:
+  Instant Now() const override { return clock_.Now(); }
+
+  bool WaitUntil(std::optional<Instant> deadline) override {
+    if (!deadline) {
+      Fl::wait();
+    } else if (const Instant left = *deadline - Now(); left > Instant::zero()) {
+      Fl::wait(std::chrono::duration<double>(left).count());
+    } else {
+      Fl::check();
+    }
+    // The program ends with its window: once one was shown and none is left, stop.
+    window_seen_ = window_seen_ || Fl::first_window() != nullptr;
+    return !(window_seen_ && Fl::first_window() == nullptr);
+  }
+
+ private:
+  MonotonicClock clock_;
+  bool window_seen_ = false;
+};
+
+}  // namespace
+
+Driver& OpenPlatformDriver() {
+  static FltkDriver* driver = [] {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+      RaiseFatalError(std::string("cannot open the X display \"") + XDisplayName(nullptr) +
+                          "\"; set DISPLAY to a running X server",
+                      kExitNoDisplay);
+    }
+    fl_open_display(display);
+    // After FLTK's own handler, which would call exit() from inside Xlib.
+    XSetIOErrorHandler(OnDisplayLost);
+    return new FltkDriver;
+  }();
+  return *driver;
+}
+
+Display* OpenedX11Display() { return g_display_lost ? nullptr : fl_display; }
+
+void FlushDisplayOutput() {
+  if (Display* display = OpenedX11Display()) {
+    XSync(display, False);
+  }
+}
+
+bool ShowErrorDialog(std::string_view title, std::string_view message) {
+  if (OpenedX11Display() == nullptr) {
+    return false;
+  }
+  const std::string title_text(title);
+  fl_message_title(title_text.c_str());
+  fl_alert("%s", std::string(message).c_str());
+  return true;
+}
+
+}  // namespace clickburst::runtime

@@ -1,0 +1,69 @@
+// Timer control: raises its Timer event on the user-interface thread about once per Interval
+// (milliseconds) while Enabled. Every timer belongs to one TimerQueue, which delivers ticks.
+//
+// The rules, each tested on its own:
+//  1. Enabled false -> true starts a period from now: the first tick comes one Interval later.
+//  2. Enabled true -> true changes nothing; the running period is not restarted.
+//  3. Interval set to its current value changes nothing. A new value on an enabled timer
+//     restarts the period from now; on a disabled timer it is only stored.
+//  4. Interval 0: the timer never ticks, though it stays enabled.
+//  5. Drift-free: tick n is due at start + n * Interval, however long handlers take.
+//  6. A late tick is delivered once; missed periods are dropped. The next tick goes to the
+//     next slot of the original phase at least Interval / 2 after the late one.
+//  7. Once Enabled is set false, no tick of that timer is delivered, not even one already due.
+//  8. Ticks due at the same instant come in the order the timers were created.
+//
+// Usage: Timer t(queue, "Timer1", 100, [&] { OnClickTick(); });
+//        CheckPropertySet(t.SetInterval(60), "Timer1", "Interval");
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "runtime/clock.h"
+#include "runtime/status.h"
+
+namespace clickburst::runtime {
+
+class TimerQueue;
+
+enum class TimerProperty { kEnabled, kInterval };
+
+class Timer {
+ public:
+  using Handler = std::function<void()>;
+
+  // Created disabled, with the given Interval, as a control on a form is.
+  Timer(TimerQueue& queue, std::string_view name, std::int32_t interval_ms, Handler on_timer);
+  ~Timer();
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+
+  StatusCode SetEnabled(bool enabled);
+  // A negative Interval is refused with kStatusInvalidArgument and changes nothing.
+  StatusCode SetInterval(std::int32_t interval_ms);
+
+  bool Enabled() const { return enabled_; }
+  std::int32_t IntervalMs() const { return interval_ms_; }
+  const std::string& Name() const { return name_; }
+
+ private:
+  friend class TimerQueue;
+
+  void StartPeriod(Instant now);
+  Instant Period() const { return Milliseconds(interval_ms_); }
+
+  TimerQueue& queue_;
+  std::string name_;
+  std::int32_t interval_ms_;
+  Handler on_timer_;
+  bool enabled_ = false;
+  std::uint64_t creation_order_ = 0;
+  Instant phase_{};                 // start of the running period; ticks fall on phase + n * Interval
+  std::optional<Instant> due_;      // the next tick, or none while disabled or with Interval 0
+};
+
+}  // namespace clickburst::runtime

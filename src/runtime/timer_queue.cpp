@@ -1,0 +1,50 @@
+#include "runtime/timer_queue.h"
+
+namespace clickburst::runtime {
+
+void TimerQueue::Add(Timer& timer) {
+  timer.creation_order_ = created_++;
+  timers_.push_back(&timer);
+}
+
+void TimerQueue::Remove(const Timer& timer) { std::erase(timers_, &timer); }
+
+StatusCode TimerQueue::Admit(const Timer& timer, TimerProperty property) const {
+  return injector_ ? injector_(timer, property) : kStatusOk;
+}
+
+std::optional<Instant> TimerQueue::NextDeadline() const {
+  std::optional<Instant> next;
+  for (const Timer* timer : timers_) {
+    if (timer->due_ && (!next || *timer->due_ < *next)) {
+      next = timer->due_;
+    }
+  }
+  return next;
+}
+
+Timer* TimerQueue::EarliestDueAt(Instant now) const {
+  Timer* earliest = nullptr;
+  // timers_ is in creation order, so a strict "earlier than" keeps the first-created among equals.
+  for (Timer* timer : timers_) {
+    if (timer->due_ && *timer->due_ <= now && (!earliest || *timer->due_ < *earliest->due_)) {
+      earliest = timer;
+    }
+  }
+  return earliest;
+}
+
+void TimerQueue::DeliverDue() {
+  const Instant batch = clock_.Now();
+  while (Timer* timer = EarliestDueAt(batch)) {
+    // Reschedule before the handler runs, so that whatever the handler sets on its own timer wins.
+    const Instant delivered = clock_.Now();
+    const Instant period = timer->Period();
+    const Instant earliest_next = delivered + period / 2;
+    const auto slots = (earliest_next - timer->phase_ + period - Instant(1)) / period;
+    timer->due_ = timer->phase_ + slots * period;
+    timer->on_timer_();
+  }
+}
+
+}  // namespace clickburst::runtime
