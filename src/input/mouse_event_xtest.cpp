@@ -33,8 +33,7 @@ void RequireXTestExtension() {
   int first_event = 0;
   int first_error = 0;
   if (!XQueryExtension(display, "XTEST", &opcode, &first_event, &first_error)) {
-    runtime::RaiseRunTimeError(std::string("the X server of display \"") +
-                               DisplayString(display) +
+    runtime::RaiseRunTimeError(std::string("the X server of display \"") + DisplayString(display) +
                                "\" has no XTEST extension, which XTestFakeButtonEvent needs");
   }
 }

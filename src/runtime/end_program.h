@@ -5,9 +5,9 @@
 
 namespace clickburst::runtime {
 
-inline constexpr int kExitEnded = 0;             // EndProgram, or the window was closed
-inline constexpr int kExitRunTimeError = 70;     // a run-time error was reported (EX_SOFTWARE)
-inline constexpr int kExitNoDisplay = 69;        // no display to open (EX_UNAVAILABLE)
+inline constexpr int kExitEnded = 0;          // EndProgram, or the window was closed
+inline constexpr int kExitRunTimeError = 70;  // a run-time error was reported (EX_SOFTWARE)
+inline constexpr int kExitNoDisplay = 69;     // no display to open (EX_UNAVAILABLE)
 
 [[noreturn]] void EndProgram();
 

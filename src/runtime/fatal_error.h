@@ -20,7 +20,8 @@ namespace clickburst::runtime {
 [[noreturn]] void RaisePropertySetError(StatusCode status, std::string_view control,
                                         std::string_view property);
 
-inline void CheckPropertySet(StatusCode status, std::string_view control, std::string_view property) {
+inline void CheckPropertySet(StatusCode status, std::string_view control,
+                             std::string_view property) {
   if (Failed(status)) [[unlikely]] {
     RaisePropertySetError(status, control, property);
   }

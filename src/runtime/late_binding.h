@@ -7,7 +7,6 @@
 
 #include <string_view>
 
-
 namespace clickburst::runtime {
 
 using RoutineAddress = void (*)();
@@ -26,8 +25,7 @@ class DeclaredRoutine {
 
   // `on_bind` runs once, right after a successful lookup: the place to check a capability
   // the routine depends on.
-  constexpr DeclaredRoutine(const char* library, const char* routine,
-                            void (*on_bind)() = nullptr)
+  constexpr DeclaredRoutine(const char* library, const char* routine, void (*on_bind)() = nullptr)
       : library_(library), routine_(routine), on_bind_(on_bind) {}
 
   Pointer Get() {

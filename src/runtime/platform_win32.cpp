@@ -106,8 +106,8 @@ std::wstring Widen(std::string_view utf8) {
     return {};
   }
   const int size = static_cast<int>(utf8.size());
-  std::wstring wide(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
-                    L'\0');
+  std::wstring wide(
+      static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
@@ -121,7 +121,9 @@ Driver& OpenPlatformDriver() {
   return *g_driver;
 }
 
-void AdoptStartupWindow(HWND window) { static_cast<Win32Driver&>(OpenPlatformDriver()).Adopt(window); }
+void AdoptStartupWindow(HWND window) {
+  static_cast<Win32Driver&>(OpenPlatformDriver()).Adopt(window);
+}
 
 void FlushDisplayOutput() {}
 

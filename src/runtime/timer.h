@@ -62,8 +62,8 @@ class Timer {
   Handler on_timer_;
   bool enabled_ = false;
   std::uint64_t creation_order_ = 0;
-  Instant phase_{};                 // start of the running period; ticks fall on phase + n * Interval
-  std::optional<Instant> due_;      // the next tick, or none while disabled or with Interval 0
+  Instant phase_{};             // start of the running period; ticks fall on phase + n * Interval
+  std::optional<Instant> due_;  // the next tick, or none while disabled or with Interval 0
 };
 
 }  // namespace clickburst::runtime

@@ -25,8 +25,12 @@ class BurstTimeline : public ::testing::Test {
  protected:
   void SetUp() override { clickburst::testing::ThrowOnProcessExit(); }
 
-  void At(long long ms, std::function<void()> input) { time_.At(milliseconds(ms), std::move(input)); }
-  void StartAt(long long ms) { At(ms, [this] { burst_.OnStartCommand(); }); }
+  void At(long long ms, std::function<void()> input) {
+    time_.At(milliseconds(ms), std::move(input));
+  }
+  void StartAt(long long ms) {
+    At(ms, [this] { burst_.OnStartCommand(); });
+  }
 
   // Runs the event loop to `ms`; gives the exit status if the program ended on the way.
   std::optional<int> RunUntil(long long ms) {
@@ -107,7 +111,8 @@ TEST_F(BurstTimeline, StopTickDisablesTheTimersInOrderThenEndsWithNothingAfter) 
   std::vector<std::string> sets;
   queue_.InjectFaultsForTesting([&](const runtime::Timer& timer, TimerProperty property) {
     if (NowMs() == 28900) {
-      sets.push_back(timer.Name() + (property == TimerProperty::kEnabled ? ".Enabled" : ".Interval"));
+      sets.push_back(timer.Name() +
+                     (property == TimerProperty::kEnabled ? ".Enabled" : ".Interval"));
     }
     return runtime::kStatusOk;
   });

@@ -28,7 +28,9 @@ class TimerRules : public ::testing::Test {
     return *timers_.back();
   }
   long long NowMs() const { return std::chrono::duration_cast<milliseconds>(time_.Now()).count(); }
-  void At(long long ms, std::function<void()> input) { time_.At(milliseconds(ms), std::move(input)); }
+  void At(long long ms, std::function<void()> input) {
+    time_.At(milliseconds(ms), std::move(input));
+  }
   void RunUntil(long long ms) { time_.RunUntil(queue_, milliseconds(ms)); }
   const Ms& Ticks(std::size_t timer) const { return logs_[timer]; }
 
@@ -207,7 +209,7 @@ TEST_F(TimerRules, TicksDueTogetherComeInCreationOrder) {
     first.SetEnabled(true);
   });
   RunUntil(120);
-  EXPECT_EQ(order_, (std::vector<std::string>{"Timer3", "Timer1", "Timer3",  // 40, 60, 80
+  EXPECT_EQ(order_, (std::vector<std::string>{"Timer3", "Timer1", "Timer3",     // 40, 60, 80
                                               "Timer1", "Timer2", "Timer3"}));  // all at 120
 }
 
