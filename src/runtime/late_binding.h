@@ -25,7 +25,8 @@ class DeclaredRoutine {
 
   // `on_bind` runs once, right after a successful lookup: the place to check a capability
   // the routine depends on.
-  constexpr DeclaredRoutine(const char* library, const char* routine, void (*on_bind)() = nullptr)
+  constexpr DeclaredRoutine(const char* library, const char* routine,
+                            void (*on_bind)() = nullptr) noexcept
       : library_(library), routine_(routine), on_bind_(on_bind) {}
 
   Pointer Get() {
