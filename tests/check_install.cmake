@@ -1,3 +1,4 @@
+cmake_minimum_required(VERSION 3.25)
 # Installs the build into a scratch prefix and checks that the program, its launcher entry
 # and its theme icons land where desktops look for them.
 # Usage: cmake -DBUILD_DIR=<build> -DPREFIX=<scratch> -P check_install.cmake
