@@ -6,6 +6,7 @@
 #include <FL/x.H>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 
 #include "runtime/end_program.h"
@@ -57,6 +58,9 @@ Driver& OpenPlatformDriver() {
                       kExitNoDisplay);
     }
     fl_open_display(display);
+    // A server that goes away must reach OnDisplayLost as an I/O error with its message,
+    // not kill the process silently with SIGPIPE on the next write.
+    std::signal(SIGPIPE, SIG_IGN);
     // After FLTK's own handler, which would call exit() from inside Xlib.
     XSetIOErrorHandler(OnDisplayLost);
     return new FltkDriver;
