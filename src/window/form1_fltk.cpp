@@ -84,7 +84,7 @@ class FltkForm1Window final : public Form1Window {
       } else {
         auto* label = new Fl_Box(px(control.left), px(control.top), px(control.width),
                                  px(control.height), text);
-        label->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+        label->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE);
         widget = label;
       }
       widget->labelsize(font_px);
