@@ -12,10 +12,12 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 logs=$root/build/test-logs
 
+# Installed without recommends, so what a test relies on from a recommendation is named too:
+# the X server's core fonts, Wine's own fonts and its XRandR display support.
 packages=(
   cmake g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix
   wine wine64 xvfb openbox xdotool x11-utils libfltk1.3-dev libxtst-dev icoutils imagemagick
-  python3
+  python3 clang-format clang-tidy cppcheck xfonts-base fonts-wine libxrandr2
 )
 
 say() { printf 'test.sh: %s\n' "$*"; }
