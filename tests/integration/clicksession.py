@@ -176,6 +176,17 @@ class Receiver(Child):
         parsed = (parse_event(arrival_ns, text) for arrival_ns, text in self.stdout.lines())
         return [event for event in parsed if event is not None]
 
+    def wait_for_presses(self, count: int, timeout_s: float) -> bool:
+        """Waits until `count` presses have been logged in all; False if they were not."""
+        seen = 0
+
+        def counted(text: str) -> bool:
+            nonlocal seen
+            seen += text.startswith("down ")
+            return seen >= count
+
+        return self.stdout.wait_for(counted, timeout_s) is not None
+
     def clock_offset_ns(self) -> int:
         """Harness clock minus receiver clock. Each line arrives a little after the receiver
         stamped it, so the smallest difference is the closest estimate (high by that delay)."""

@@ -38,6 +38,10 @@ LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wparam, LPARAM l
     case WM_RBUTTONDOWN:
       LogOtherButton(3, now);
       return 0;
+    case WM_MOUSEACTIVATE:
+      // Clicks must not take the focus from the window under test, which a test may still
+      // be typing into (Alt+F4 to close it mid-burst).
+      return MA_NOACTIVATE;
     case WM_MOUSEMOVE: {
       POINT at{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
       ClientToScreen(window, &at);
@@ -57,14 +61,14 @@ HWND CreateReceiverWindow(const Geometry& g) {
   window_class.hbrBackground = CreateSolidBrush(RGB(0x58, 0x4a, 0x40));
   window_class.lpszClassName = L"ClickburstTestReceiver";
   RegisterClassW(&window_class);
-  HWND window = CreateWindowExW(WS_EX_TOPMOST, window_class.lpszClassName,
+  HWND window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_NOACTIVATE, window_class.lpszClassName,
                                 L"clickburst test receiver", WS_POPUP, g.x, g.y, g.width, g.height,
                                 nullptr, nullptr, window_class.hInstance, nullptr);
   if (window == nullptr) {
     std::fprintf(stderr, "receiver_win32: CreateWindowExW failed, error %lu\n", GetLastError());
     std::exit(1);
   }
-  ShowWindow(window, SW_SHOWNORMAL);
+  ShowWindow(window, SW_SHOWNOACTIVATE);
   UpdateWindow(window);
   return window;
 }
