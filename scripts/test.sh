@@ -20,7 +20,7 @@ packages=(
   python3 clang-format clang-tidy cppcheck xfonts-base fonts-wine libxrandr2
 )
 
-say() { printf 'test.sh: %s\n' "$*"; }
+say() { printf 'test.sh [%4d s]: %s\n' "$SECONDS" "$*"; }
 
 install_missing_packages() {
   local missing=() package
