@@ -105,6 +105,8 @@ class Win32Driver final : public Driver {
 
 Win32Driver* g_driver = nullptr;
 
+}  // namespace
+
 std::wstring Widen(std::string_view utf8) {
   if (utf8.empty()) {
     return {};
@@ -115,8 +117,6 @@ std::wstring Widen(std::string_view utf8) {
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
   return wide;
 }
-
-}  // namespace
 
 Driver& OpenPlatformDriver() {
   if (g_driver == nullptr) {

@@ -5,8 +5,14 @@
 
 #include <windows.h>
 
+#include <string>
+#include <string_view>
+
 namespace clickburst::runtime {
 
 void AdoptStartupWindow(HWND window);
+
+// UTF-8 (the texts of the layout table and of error reports) to the UTF-16 of the W calls.
+std::wstring Widen(std::string_view utf8);
 
 }  // namespace clickburst::runtime
