@@ -1,0 +1,193 @@
+// Form1's Win32 window, created for real (under Wine in the cross build, so it needs a
+// display): its frame and client size at the window's DPI, the controls from the layout
+// table, the ways Command1 is pressed, a move to another DPI, and closing it. The test
+// executable carries the program's resources, so icon and manifest are the program's too.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "runtime/win32_window.h"
+#include "support/test_support.h"
+#include "window/form1.h"
+#include "window/layout.h"
+#include "window/pixel_rect.h"
+
+namespace clickburst::window {
+namespace {
+
+class Form1Win32 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clickburst::testing::ThrowOnProcessExit();
+    try {
+      form_ = CreateForm1Window([this] { ++clicks_; });
+    } catch (const clickburst::testing::ProcessEnded&) {
+      FAIL() << "the window could not be created: is there a display (DISPLAY for Wine)?";
+    }
+    form_->Show();
+    window_ = FindWindowW(nullptr, runtime::Widen(kTitleText).c_str());
+    ASSERT_NE(window_, nullptr) << "no top-level window titled " << kTitleText;
+    HWND child = GetWindow(window_, GW_CHILD);
+    for (HWND& control : controls_) {
+      ASSERT_NE(child, nullptr) << "fewer child windows than controls in the table";
+      control = child;
+      child = GetWindow(child, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(child, nullptr) << "more child windows than controls in the table";
+  }
+
+  int Dpi() const { return static_cast<int>(GetDpiForWindow(window_)); }
+
+  PixelRect RectInClient(HWND control) const {
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&rect), 2);
+    return {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+  }
+
+  static LOGFONTW FontOf(HWND control) {
+    LOGFONTW font{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    return font;
+  }
+
+  static std::wstring ClassOf(HWND control) {
+    wchar_t name[64] = {};
+    GetClassNameW(control, name, 64);
+    return name;
+  }
+
+  static std::wstring TextOf(HWND control) {
+    wchar_t text[256] = {};
+    GetWindowTextW(control, text, 256);
+    return text;
+  }
+
+  // What the run-time driver's loop does with a message for the window.
+  bool DialogMessage(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
+    MSG msg{target, message, wparam, lparam, 0, {}};
+    return IsDialogMessageW(window_, &msg) != FALSE;
+  }
+
+  void ExpectLaidOutAt(int dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0,
+                                           static_cast<UINT>(dpi)));
+    for (size_t i = 0; i < kControls.size(); ++i) {
+      SCOPED_TRACE(kControls[i].name);
+      EXPECT_EQ(RectInClient(controls_[i]), PixelRectAt(kControls[i], dpi));
+      const LOGFONTW font = FontOf(controls_[i]);
+      EXPECT_EQ(font.lfHeight, -TwipsToPixels(kFontHeightTwips, dpi));
+      EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
+    }
+  }
+
+  int clicks_ = 0;
+  std::unique_ptr<Form1Window> form_;
+  HWND window_ = nullptr;
+  std::array<HWND, kControls.size()> controls_{};
+};
+
+TEST_F(Form1Win32, ClientAreaIsExactAtTheWindowsDpiInAFixedFrame) {
+  RECT client;
+  GetClientRect(window_, &client);
+  EXPECT_EQ(client.right, TwipsToPixels(kClientWidthTwips, Dpi()));
+  EXPECT_EQ(client.bottom, TwipsToPixels(kClientHeightTwips, Dpi()));
+
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE));
+  EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX),
+            static_cast<DWORD>(WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX));
+  EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0u) << "the window must not be resizable";
+  EXPECT_TRUE(IsWindowVisible(window_));
+}
+
+TEST_F(Form1Win32, ControlsFollowTheLayoutTableInTabOrder) {
+  for (size_t i = 0; i < kControls.size(); ++i) {
+    const ControlLayout& layout = kControls[i];
+    SCOPED_TRACE(layout.name);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(controls_[i], GWL_STYLE));
+    EXPECT_EQ(TextOf(controls_[i]), runtime::Widen(layout.text));
+    if (layout.kind == ControlKind::kCommandButton) {
+      EXPECT_EQ(ClassOf(controls_[i]), L"Button");
+      EXPECT_EQ(style & BS_TYPEMASK, static_cast<DWORD>(BS_DEFPUSHBUTTON));
+      EXPECT_NE(style & WS_TABSTOP, 0u);
+    } else {
+      EXPECT_EQ(ClassOf(controls_[i]), L"Static");
+      EXPECT_NE(style & SS_NOPREFIX, 0u) << "an '&' in a label must show as it is";
+      EXPECT_EQ(style & WS_TABSTOP, 0u);
+    }
+  }
+  ExpectLaidOutAt(Dpi());
+}
+
+TEST_F(Form1Win32, Command1HasTheFocusAndGetsItBackOnActivation) {
+  EXPECT_EQ(GetFocus(), controls_[kCommand1.tab_index]);
+  SetFocus(window_);  // what DefWindowProc does when the window is activated again
+  EXPECT_EQ(GetFocus(), controls_[kCommand1.tab_index]);
+}
+
+TEST_F(Form1Win32, ClickSpaceEnterAndAltSEachPressCommand1Once) {
+  HWND command1 = controls_[kCommand1.tab_index];
+  SendMessageW(command1, BM_CLICK, 0, 0);
+  EXPECT_EQ(clicks_, 1) << "mouse click";
+
+  EXPECT_TRUE(DialogMessage(command1, WM_KEYDOWN, VK_SPACE, 0x00390001));
+  EXPECT_TRUE(DialogMessage(command1, WM_KEYUP, VK_SPACE, static_cast<LPARAM>(0xC0390001)));
+  EXPECT_EQ(clicks_, 2) << "Space";
+
+  EXPECT_TRUE(DialogMessage(command1, WM_KEYDOWN, VK_RETURN, 0x001C0001));
+  EXPECT_EQ(clicks_, 3) << "Enter";
+
+  constexpr LPARAM kAltDown = 1 << 29;
+  EXPECT_TRUE(DialogMessage(command1, WM_SYSCHAR, 's', kAltDown | 0x001F0001));
+  EXPECT_EQ(clicks_, 4) << "Alt+S";
+}
+
+TEST_F(Form1Win32, MovingToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
+  constexpr int kNewDpi = 144;
+  SIZE scaled{};
+  EXPECT_TRUE(
+      SendMessageW(window_, WM_GETDPISCALEDSIZE, kNewDpi, reinterpret_cast<LPARAM>(&scaled)));
+  RECT wanted{0, 0, TwipsToPixels(kClientWidthTwips, kNewDpi),
+              TwipsToPixels(kClientHeightTwips, kNewDpi)};
+  AdjustWindowRectExForDpi(&wanted, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_STYLE)),
+                           FALSE, static_cast<DWORD>(GetWindowLongPtrW(window_, GWL_EXSTYLE)),
+                           kNewDpi);
+  EXPECT_EQ(scaled.cx, wanted.right - wanted.left);
+  EXPECT_EQ(scaled.cy, wanted.bottom - wanted.top);
+
+  RECT before;
+  GetWindowRect(window_, &before);
+  RECT suggested{before.left + 10, before.top + 20, before.left + 10 + scaled.cx,
+                 before.top + 20 + scaled.cy};
+  SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(kNewDpi, kNewDpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  RECT after;
+  GetWindowRect(window_, &after);
+  EXPECT_EQ(after.left, suggested.left);
+  EXPECT_EQ(after.top, suggested.top);
+  EXPECT_EQ(after.right, suggested.right);
+  EXPECT_EQ(after.bottom, suggested.bottom);
+  ExpectLaidOutAt(kNewDpi);
+}
+
+TEST_F(Form1Win32, ClassCarriesTheProgramIcons) {
+  EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICON), 0);
+  EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICONSM), 0);
+}
+
+// The driver ends the program once the window is gone; the form outlives it safely.
+TEST_F(Form1Win32, ClosingDestroysTheWindow) {
+  SendMessageW(window_, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(IsWindow(window_));
+  form_.reset();
+}
+
+}  // namespace
+}  // namespace clickburst::window
