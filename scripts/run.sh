@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The run command. On Debian 12: installs what is missing, builds the Linux program and starts
+# it on the current display. With no display it shows a burst headless instead: under a
+# private Xvfb and openbox it presses Start, moves the pointer onto a test window that counts
+# what it receives, and prints the result.
+#
+# Usage: bash scripts/run.sh
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+logs=$root/build/run-logs
+packages=(
+  cmake g++ googletest libgtest-dev libgmock-dev libfltk1.3-dev libxtst-dev imagemagick
+  clang-format clang-tidy cppcheck x11-utils xvfb openbox xdotool xfonts-base python3
+)
+
+tool=run.sh
+# shellcheck source=scripts/lib.sh
+source "$root/scripts/lib.sh"
+
+program=$root/build/linux/src/clickburst
+
+build() {
+  say "building the linux preset"
+  quietly "$logs/build.log" cmake --preset linux
+  quietly "$logs/build.log" cmake --build --preset linux --target clickburst receiver_x11
+}
+
+# The window's title is a build setting; the demonstration finds the window by it.
+window_title() {
+  sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$root/build/linux/CMakeCache.txt"
+}
+
+demonstrate() {
+  start_display
+  export DISPLAY=$display
+  say "no display here: a headless burst on Xvfb $DISPLAY (about 35 s)"
+  local report
+  if report=$(python3 "$root/tests/integration/window_e2e.py" --platform linux \
+      --program "$program" --receiver "$root/build/linux/tests/integration/receiver_x11" \
+      --title "$(window_title)" --artifacts "$root/build/demo" start_with_mouse_clicks_448_times)
+  then
+    say "Start pressed with the mouse, pointer moved onto a test window:"
+    printf '  %s\n' "${report#*: PASS }"
+    say "a screenshot is in build/demo/"
+  else
+    printf '%s\n' "$report"
+    say "the burst did not go as it should"
+    return 1
+  fi
+}
+
+main() {
+  install_missing_packages
+  mkdir -p "$logs"
+  build
+  if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+    say "starting clickburst on $DISPLAY"
+    exec "$program"
+  fi
+  demonstrate
+}
+
+main "$@"
