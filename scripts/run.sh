@@ -43,7 +43,7 @@ demonstrate() {
   then
     say "Start pressed with the mouse, pointer moved onto a test window:"
     printf '  %s\n' "${report#*: PASS }"
-    say "a screenshot is in build/demo/"
+    say "the report is kept in build/demo/"
   else
     printf '%s\n' "$report"
     say "the burst did not go as it should"
