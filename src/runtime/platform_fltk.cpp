@@ -20,6 +20,11 @@ namespace {
 // Set once the server connection is gone: nothing may be sent to it any more.
 bool g_display_lost = false;
 
+// A process stopped inside Fl::wait (SIGSTOP, Ctrl+Z) resumes its select() with the timeout it
+// had left, so the late tick would come up to a period after SIGCONT. Handling SIGCONT
+// interrupts that wait instead: the late tick goes out at once.
+void OnContinue(int) {}
+
 int OnDisplayLost(Display*) {
   g_display_lost = true;
   RaiseFatalError("lost the connection to the X display", kExitNoDisplay);
@@ -61,6 +66,7 @@ Driver& OpenPlatformDriver() {
     // A server that goes away must reach OnDisplayLost as an I/O error with its message,
     // not kill the process silently with SIGPIPE on the next write.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGCONT, OnContinue);
     // After FLTK's own handler, which would call exit() from inside Xlib.
     XSetIOErrorHandler(OnDisplayLost);
     return new FltkDriver;
