@@ -14,7 +14,7 @@ Linux cases (build/linux/src/clickburst, receiver_x11, button_spy):
   display-lost    the X server killed mid-burst
   valgrind        one whole burst under valgrind memcheck (--valgrind VALGRIND [--suppressions F])
 Windows case (clickburst.exe and receiver_win32.exe under --emulator wine):
-  minimised       the window minimised right after Start still clicks its whole burst
+  minimised       the window minimised soon after Start still clicks its whole burst
 
 Prints PASS or FAIL with the figures; exit status 0 passed, 1 failed, 2 could not be run.
 """
@@ -49,6 +49,7 @@ class Filtered:
 
     def __init__(self, receiver, since_ns: int):
         self.receiver = receiver
+        self.name = receiver.name
         self.since_ns = since_ns
 
     def events(self):
@@ -75,14 +76,14 @@ def press_start(x: XSession, window: Window, then_to: Optional[tuple] = RECEIVER
 
 def finish(receiver, program: Child, start_ns: int, timeout_s: float = BURST_S + 15) -> Burst:
     """Waits for the program to end by itself (kills it if it does not), and the burst."""
-    if program.wait_exit(timeout_s) is None:
+    ended = program.wait_exit(timeout_s) is not None
+    if not ended:
         program.kill()
-        time.sleep(DRAIN_S)
-        burst = collect_burst(receiver, program, receiver.to_receiver_clock(start_ns), start_ns)
-        burst.exit_status = burst.run_s = None
-        return burst
     time.sleep(DRAIN_S)
-    return collect_burst(receiver, program, receiver.to_receiver_clock(start_ns), start_ns)
+    burst = collect_burst(receiver, program, receiver.to_receiver_clock(start_ns), start_ns)
+    if not ended:
+        burst.exit_status = burst.run_s = None
+    return burst
 
 
 def gaps_ms(instants: Sequence[int]) -> List[float]:
@@ -104,6 +105,7 @@ def case_stall(args) -> List[str]:
     # Resume 25 ms before a slot: a timer that took the next slot, however close, would click
     # 25 ms after the late click; one that re-phased would land 35 ms off the grid.
     resume_before_slot_ns = 25_000_000
+    # receiver_x11 stamps on CLOCK_MONOTONIC, the harness's own clock: one time line here.
     with XSession(window_manager=False) as x:
         receiver = xsession.start_receiver(x, args.receiver)
         program, window = launch_program(x, args)
@@ -210,9 +212,10 @@ def case_start_hammered(args) -> List[str]:
         x.xdotool("click", "--repeat", str(presses_of_start), "--delay", "20", "1")
         x.move_pointer(*RECEIVER_POINT)
         moved_ns = time.monotonic_ns()
-        # Start acts on the release of the first of those clicks.
-        start_ns = next(event.arrival_ns for event in spy.events()
-                        if event.kind == "up" and event.arrival_ns > before_ns)
+        # Start acts on the release of the first of those clicks; the spy stamps on
+        # CLOCK_MONOTONIC, the harness's clock.
+        start_ns = next(event.ns for event in spy.events()
+                        if event.kind == "up" and event.ns > before_ns)
         burst = finish(receiver, program, start_ns)
         all_presses = [e for e in spy.events() if e.kind == "down" and e.arrival_ns > before_ns]
     on_start = len(all_presses) - presses_of_start - len(burst.presses)
@@ -314,6 +317,9 @@ def case_minimised(args) -> List[str]:
         receiver = xsession.start_receiver(x, args.receiver, args.emulator)
         program, window = launch_program(x, args)
         start_ns = press_start(x, window, then_to=None)
+        # Within the grace, yet not at once: a Wine still warming up may take the click only
+        # after a minimise that came right behind it, and drop it as meant for a hidden window.
+        time.sleep(1.0)
         x.xdotool("windowminimize", "--sync", str(window.id))
         x.move_pointer(*RECEIVER_POINT)
         since = receiver.to_receiver_clock(start_ns)

@@ -27,7 +27,6 @@ from clicksession import Child, SessionError  # noqa: E402
 # The Start button in client pixels at 96 DPI (Xvfb's resources set no other DPI).
 START_BUTTON_LEFT, START_BUTTON_TOP, START_BUTTON_WIDTH, START_BUTTON_HEIGHT = 8, 16, 81, 33
 SCREEN = "1280x1024x24"
-SCREEN_WIDTH, SCREEN_HEIGHT = 1280, 1024
 # A receiver along the bottom of the screen, clear of where a new window is placed (top left
 # without a window manager, the middle of the screen with openbox).
 RECEIVER_GEOMETRY = "1280x320+0+704"
@@ -84,7 +83,11 @@ class XSession:
         self.name = f":{number}"
         self.env = dict(self.base_env, DISPLAY=self.name)
         if window_manager:
-            self._start_window_manager()
+            try:
+                self._start_window_manager()
+            except BaseException:
+                self.close()  # no `with` block owns the session yet
+                raise
 
     def _start_window_manager(self):
         self.launch("openbox", ["openbox", "--sm-disable"])
@@ -119,7 +122,10 @@ class XSession:
 
     def launch(self, name: str, argv: Sequence[str], env: Optional[dict] = None) -> Child:
         """Starts a process on this display; it is ended when the session closes."""
-        child = Child(name, argv, dict(self.env, **(env or {})))
+        return self.adopt(Child(name, argv, dict(self.env, **(env or {}))))
+
+    def adopt(self, child: Child) -> Child:
+        """Ends `child` with the session."""
         self._children.append(child)
         return child
 
@@ -187,16 +193,13 @@ def start_receiver(x: XSession, receiver: str, emulator: Sequence[str] = (),
     """A receiver at RECEIVER_GEOMETRY, ready; ended when the session closes."""
     argv = clicksession.with_emulator(emulator, [receiver, "--seconds", str(seconds),
                                                  "--geometry", geometry])
-    started = clicksession.start_receiver(argv, x.env)
-    x._children.append(started)
-    return started
+    return x.adopt(clicksession.start_receiver(argv, x.env))
 
 
 def start_spy(x: XSession, spy: str, seconds: float = 120) -> clicksession.Receiver:
     """button_spy on this display, ready: it sees every click, wherever it lands."""
-    started = clicksession.start_receiver([spy, "--seconds", str(seconds)], x.env)
+    started = x.adopt(clicksession.start_receiver([spy, "--seconds", str(seconds)], x.env))
     started.name = "button_spy"
-    x._children.append(started)
     return started
 
 
