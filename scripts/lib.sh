@@ -48,6 +48,28 @@ wait_until() {
   return 1
 }
 
+# openbox claims the root window some time before its event loop runs, and a window mapped
+# in between stays unmapped for good: it is ready once it has mapped a probe window.
+wait_for_window_manager() {
+  local probe ready=1 window
+  DISPLAY=$display xmessage -title clickburst-wm-probe "window manager probe" >/dev/null 2>&1 &
+  probe=$!
+  for ((tenths = 100; tenths > 0; tenths--)); do
+    window=$(DISPLAY=$display xdotool search --name clickburst-wm-probe 2>/dev/null | head -n 1)
+    if [[ -n $window ]]; then
+      if DISPLAY=$display xwininfo -id "$window" 2>/dev/null | grep -q IsViewable; then
+        ready=0
+        break
+      fi
+      DISPLAY=$display xdotool windowmap "$window" >/dev/null 2>&1 || true
+    fi
+    sleep 0.1
+  done
+  kill "$probe" 2>/dev/null || true
+  wait "$probe" 2>/dev/null || true
+  return "$ready"
+}
+
 # Starts Xvfb on the first free display from CLICKBURST_FIRST_DISPLAY, and openbox on it;
 # sets `display` to ":N".
 start_display() {
@@ -65,6 +87,7 @@ start_display() {
       wait_until 100 env DISPLAY="$display" sh -c \
         'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
         say "warning: openbox did not come up on $display"
+      wait_for_window_manager || say "warning: openbox on $display does not manage windows"
       return 0
     fi
     kill "$pid" 2>/dev/null || true  # lost a race for the number: try the next

@@ -12,7 +12,7 @@ root=$PWD
 logs=$root/build/run-logs
 packages=(
   cmake g++ googletest libgtest-dev libgmock-dev libfltk1.3-dev libxtst-dev imagemagick
-  clang-format clang-tidy cppcheck x11-utils xvfb openbox xdotool xfonts-base python3
+  clang-format clang-tidy cppcheck valgrind x11-utils xvfb openbox xdotool xfonts-base python3
 )
 
 tool=run.sh

@@ -18,7 +18,7 @@ logs=$root/build/test-logs
 packages=(
   cmake g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix
   wine wine64 xvfb openbox xdotool x11-utils libfltk1.3-dev libxtst-dev icoutils imagemagick
-  python3 clang-format clang-tidy cppcheck xfonts-base fonts-wine libxrandr2
+  python3 clang-format clang-tidy cppcheck valgrind xfonts-base fonts-wine libxrandr2
 )
 
 tool=test.sh
