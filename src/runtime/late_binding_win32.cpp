@@ -3,17 +3,10 @@
 #include <string>
 
 #include "runtime/late_binding.h"
+#include "runtime/win32_window.h"
 
 namespace clickburst::runtime {
 namespace {
-
-std::wstring Widen(const char* ascii) {
-  std::wstring wide;
-  for (; *ascii != '\0'; ++ascii) {
-    wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*ascii)));
-  }
-  return wide;
-}
 
 std::string WindowsError() { return "Windows error " + std::to_string(GetLastError()); }
 
