@@ -1,28 +1,40 @@
-// Time as the run-time layer sees it: an Instant is nanoseconds on a monotonic clock
-// (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows, or virtual time in tests).
-// Periods are whole milliseconds, as the timer control's Interval is.
+// Time as the run-time layer sees it. An Instant is a point on the monotonic clock
+// (CLOCK_MONOTONIC on Linux, QueryPerformanceCounter on Windows, or virtual time in tests); a
+// Duration is the nanoseconds between two. Instant - Instant is a Duration, Instant + Duration
+// an Instant, and Instant + Instant does not compile. Timer periods are whole milliseconds,
+// as the timer control's Interval is.
+//
+// Usage: const Duration left = deadline - clock.Now();
 #pragma once
 
 #include <chrono>
 
 namespace clickburst::runtime {
 
-using Instant = std::chrono::nanoseconds;
-using Milliseconds = std::chrono::milliseconds;
+// The system's monotonic clock, which never jumps with wall-clock changes. A std::chrono clock
+// of its own, so that its instants mix with no other clock's.
+struct MonotonicClock {
+  using duration = std::chrono::nanoseconds;
+  using rep = duration::rep;
+  using period = duration::period;
+  using time_point = std::chrono::time_point<MonotonicClock, duration>;
+  static constexpr bool is_steady = true;
 
+  static time_point now() noexcept {
+    static_assert(std::chrono::steady_clock::is_steady);
+    return time_point(
+        std::chrono::duration_cast<duration>(std::chrono::steady_clock::now().time_since_epoch()));
+  }
+};
+
+using Duration = MonotonicClock::duration;
+using Instant = MonotonicClock::time_point;
+
+// Tells the time: the event-loop driver (driver.h), or virtual time in tests.
 class Clock {
  public:
   virtual ~Clock() = default;
   virtual Instant Now() const = 0;
-};
-
-// The system's monotonic clock; never jumps with wall-clock changes.
-class MonotonicClock final : public Clock {
- public:
-  Instant Now() const override {
-    static_assert(std::chrono::steady_clock::is_steady);
-    return std::chrono::steady_clock::now().time_since_epoch();
-  }
 };
 
 }  // namespace clickburst::runtime

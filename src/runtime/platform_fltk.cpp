@@ -32,12 +32,12 @@ int OnDisplayLost(Display*) {
 
 class FltkDriver final : public Driver {
  public:
-  Instant Now() const override { return clock_.Now(); }
+  Instant Now() const override { return MonotonicClock::now(); }
 
   bool WaitUntil(std::optional<Instant> deadline) override {
     if (!deadline) {
       Fl::wait();
-    } else if (const Instant left = *deadline - Now(); left > Instant::zero()) {
+    } else if (const Duration left = *deadline - Now(); left > Duration::zero()) {
       Fl::wait(std::chrono::duration<double>(left).count());
     } else {
       Fl::check();
@@ -48,7 +48,6 @@ class FltkDriver final : public Driver {
   }
 
  private:
-  MonotonicClock clock_;
   bool window_seen_ = false;
 };
 

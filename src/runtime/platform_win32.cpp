@@ -57,14 +57,14 @@ class Win32Driver final : public Driver {
  public:
   Win32Driver() : timer_(CreateDeadlineTimer()) { OptOutOfTimerThrottling(); }
 
-  Instant Now() const override { return clock_.Now(); }
+  Instant Now() const override { return MonotonicClock::now(); }
 
   bool WaitUntil(std::optional<Instant> deadline) override {
     DWORD handle_count = 0;
     DWORD timeout_ms = INFINITE;
     if (deadline) {
-      const Instant left = *deadline - Now();
-      if (left <= Instant::zero()) {
+      const Duration left = *deadline - Now();
+      if (left <= Duration::zero()) {
         timeout_ms = 0;
       } else if (timer_ != nullptr) {
         LARGE_INTEGER due;
@@ -72,7 +72,7 @@ class Win32Driver final : public Driver {
         SetWaitableTimer(timer_, &due, 0, nullptr, nullptr, FALSE);
         handle_count = 1;
       } else {
-        timeout_ms = static_cast<DWORD>(std::chrono::ceil<Milliseconds>(left).count());
+        timeout_ms = static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
       }
     }
     MsgWaitForMultipleObjectsEx(handle_count, &timer_, timeout_ms, QS_ALLINPUT,
@@ -98,7 +98,6 @@ class Win32Driver final : public Driver {
     return window_ == nullptr || IsWindow(window_);
   }
 
-  MonotonicClock clock_;
   HANDLE timer_;
   HWND window_ = nullptr;
 };

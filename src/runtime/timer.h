@@ -54,7 +54,7 @@ class Timer {
   friend class TimerQueue;
 
   void StartPeriod(Instant now);
-  Instant Period() const { return Milliseconds(interval_ms_); }
+  Duration Period() const { return std::chrono::milliseconds(interval_ms_); }
 
   TimerQueue& queue_;
   std::string name_;

@@ -39,9 +39,9 @@ void TimerQueue::DeliverDue() {
   while (Timer* timer = EarliestDueAt(batch)) {
     // Reschedule before the handler runs, so that whatever the handler sets on its own timer wins.
     const Instant delivered = clock_.Now();
-    const Instant period = timer->Period();
+    const Duration period = timer->Period();
     const Instant earliest_next = delivered + period / 2;
-    const auto slots = (earliest_next - timer->phase_ + period - Instant(1)) / period;
+    const auto slots = (earliest_next - timer->phase_ + period - Duration(1)) / period;
     timer->due_ = timer->phase_ + slots * period;
     timer->on_timer_();
   }

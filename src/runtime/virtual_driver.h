@@ -25,7 +25,7 @@ class VirtualDriver final : public Driver {
   void At(Instant when, std::function<void()> input);
 
   // Moves time on from inside a handler: a handler that takes that long, or a stall.
-  void Advance(Instant duration) { now_ += duration; }
+  void Advance(Duration duration) { now_ += duration; }
 
   // Runs the event loop until virtual time reaches `horizon` with nothing left due.
   void RunUntil(TimerQueue& timers, Instant horizon);

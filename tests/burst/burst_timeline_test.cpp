@@ -17,6 +17,7 @@
 namespace clickburst::burst {
 namespace {
 
+using runtime::Instant;
 using runtime::TimerProperty;
 using std::chrono::milliseconds;
 using testing::ProcessEnded;
@@ -26,7 +27,7 @@ class BurstTimeline : public ::testing::Test {
   void SetUp() override { clickburst::testing::ThrowOnProcessExit(); }
 
   void At(long long ms, std::function<void()> input) {
-    time_.At(milliseconds(ms), std::move(input));
+    time_.At(Instant(milliseconds(ms)), std::move(input));
   }
   void StartAt(long long ms) {
     At(ms, [this] { burst_.OnStartCommand(); });
@@ -35,19 +36,21 @@ class BurstTimeline : public ::testing::Test {
   // Runs the event loop to `ms`; gives the exit status if the program ended on the way.
   std::optional<int> RunUntil(long long ms) {
     try {
-      time_.RunUntil(queue_, milliseconds(ms));
+      time_.RunUntil(queue_, Instant(milliseconds(ms)));
     } catch (const ProcessEnded& ended) {
       return ended.status;
     }
     return std::nullopt;
   }
 
-  long long NowMs() const { return std::chrono::duration_cast<milliseconds>(time_.Now()).count(); }
+  long long NowMs() const {
+    return std::chrono::duration_cast<milliseconds>(time_.Now().time_since_epoch()).count();
+  }
 
   std::vector<long long> ClickMs() const {
     std::vector<long long> ms;
     for (const auto press : mouse_.PressTimes()) {
-      ms.push_back(std::chrono::duration_cast<milliseconds>(press).count());
+      ms.push_back(std::chrono::duration_cast<milliseconds>(press.time_since_epoch()).count());
     }
     return ms;
   }

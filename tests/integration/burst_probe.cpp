@@ -20,7 +20,7 @@ int main() {
   // Static, as in RunProgram: the process ends in EndProgram without unwinding.
   static runtime::TimerQueue timers(driver);
   static burst::ClickBurstController burst(timers);
-  std::printf("start %lld\n", static_cast<long long>(driver.Now().count()));
+  std::printf("start %lld\n", static_cast<long long>(driver.Now().time_since_epoch().count()));
   std::fflush(stdout);
   burst.OnStartCommand();
   runtime::RunEventLoop(driver, timers);

@@ -27,11 +27,13 @@ class TimerRules : public ::testing::Test {
     }));
     return *timers_.back();
   }
-  long long NowMs() const { return std::chrono::duration_cast<milliseconds>(time_.Now()).count(); }
-  void At(long long ms, std::function<void()> input) {
-    time_.At(milliseconds(ms), std::move(input));
+  long long NowMs() const {
+    return std::chrono::duration_cast<milliseconds>(time_.Now().time_since_epoch()).count();
   }
-  void RunUntil(long long ms) { time_.RunUntil(queue_, milliseconds(ms)); }
+  void At(long long ms, std::function<void()> input) {
+    time_.At(Instant(milliseconds(ms)), std::move(input));
+  }
+  void RunUntil(long long ms) { time_.RunUntil(queue_, Instant(milliseconds(ms))); }
   const Ms& Ticks(std::size_t timer) const { return logs_[timer]; }
 
   VirtualDriver time_;
