@@ -2,7 +2,7 @@
 // time, and waits until a deadline or until input arrives, dispatching that input to the
 // window system's handlers on this thread. The timer rules live in TimerQueue, not here.
 //
-// Drivers: VirtualDriver (tests), and one platform driver per build (platform.h).
+// Drivers: one platform driver per build (platform.h), and virtual time in tests.
 #pragma once
 
 #include <optional>

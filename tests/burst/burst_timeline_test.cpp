@@ -11,8 +11,8 @@
 #include "burst/controller.h"
 #include "input/mouse_event.h"
 #include "runtime/end_program.h"
-#include "runtime/virtual_driver.h"
 #include "support/test_support.h"
+#include "support/virtual_driver.h"
 
 namespace clickburst::burst {
 namespace {
@@ -55,7 +55,7 @@ class BurstTimeline : public ::testing::Test {
     return ms;
   }
 
-  runtime::VirtualDriver time_;
+  clickburst::testing::VirtualDriver time_;
   runtime::TimerQueue queue_{time_};
   clickburst::testing::MouseRecorder mouse_{time_};
   ClickBurstController burst_{queue_};

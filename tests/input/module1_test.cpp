@@ -3,15 +3,15 @@
 
 #include "input/module1.h"
 #include "input/mouse_event.h"
-#include "runtime/virtual_driver.h"
 #include "support/test_support.h"
+#include "support/virtual_driver.h"
 
 namespace clickburst::Module1 {
 namespace {
 
 class Module1Calls : public ::testing::Test {
  protected:
-  runtime::VirtualDriver time_;
+  clickburst::testing::VirtualDriver time_;
   clickburst::testing::MouseRecorder mouse_{time_};
 };
 

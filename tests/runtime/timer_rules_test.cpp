@@ -8,7 +8,7 @@
 
 #include "runtime/timer.h"
 #include "runtime/timer_queue.h"
-#include "runtime/virtual_driver.h"
+#include "support/virtual_driver.h"
 
 namespace clickburst::runtime {
 namespace {
@@ -36,7 +36,7 @@ class TimerRules : public ::testing::Test {
   void RunUntil(long long ms) { time_.RunUntil(queue_, Instant(milliseconds(ms))); }
   const Ms& Ticks(std::size_t timer) const { return logs_[timer]; }
 
-  VirtualDriver time_;
+  clickburst::testing::VirtualDriver time_;
   TimerQueue queue_{time_};
   std::deque<Ms> logs_;
   std::vector<std::unique_ptr<Timer>> timers_;

@@ -14,9 +14,12 @@
 #include "runtime/driver.h"
 #include "runtime/timer_queue.h"
 
-namespace clickburst::runtime {
+namespace clickburst::testing {
 
-class VirtualDriver final : public Driver {
+using runtime::Duration;
+using runtime::Instant;
+
+class VirtualDriver final : public runtime::Driver {
  public:
   Instant Now() const override { return now_; }
   bool WaitUntil(std::optional<Instant> deadline) override;
@@ -28,7 +31,7 @@ class VirtualDriver final : public Driver {
   void Advance(Duration duration) { now_ += duration; }
 
   // Runs the event loop until virtual time reaches `horizon` with nothing left due.
-  void RunUntil(TimerQueue& timers, Instant horizon);
+  void RunUntil(runtime::TimerQueue& timers, Instant horizon);
 
  private:
   Instant now_{};
@@ -36,4 +39,4 @@ class VirtualDriver final : public Driver {
   std::multimap<Instant, std::function<void()>> inputs_;
 };
 
-}  // namespace clickburst::runtime
+}  // namespace clickburst::testing

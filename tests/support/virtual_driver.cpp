@@ -1,11 +1,11 @@
-#include "runtime/virtual_driver.h"
+#include "support/virtual_driver.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "runtime/event_loop.h"
 
-namespace clickburst::runtime {
+namespace clickburst::testing {
 
 void VirtualDriver::At(Instant when, std::function<void()> input) {
   inputs_.emplace(when, std::move(input));
@@ -29,9 +29,9 @@ bool VirtualDriver::WaitUntil(std::optional<Instant> deadline) {
   return false;
 }
 
-void VirtualDriver::RunUntil(TimerQueue& timers, Instant horizon) {
+void VirtualDriver::RunUntil(runtime::TimerQueue& timers, Instant horizon) {
   horizon_ = horizon;
-  RunEventLoop(*this, timers);
+  runtime::RunEventLoop(*this, timers);
 }
 
-}  // namespace clickburst::runtime
+}  // namespace clickburst::testing
