@@ -1,6 +1,9 @@
 // clickburst: press Start, and after a 2 s grace the left button is clicked at the pointer
 // every 60 ms until the program ends itself 28.9 s after Start. Takes no arguments.
+#include "input/mouse_event.h"
 #include "runtime/program.h"
 #include "window/form1.h"
 
-int main() { clickburst::runtime::RunProgram<clickburst::window::Form1>(); }
+int main() {
+  clickburst::runtime::RunProgram<clickburst::window::Form1>(&clickburst::input::WindowShown);
+}

@@ -12,6 +12,10 @@ namespace clickburst::input {
 inline constexpr std::uint32_t kMouseEventLeftDown = 0x0002;  // MOUSEEVENTF_LEFTDOWN
 inline constexpr std::uint32_t kMouseEventLeftUp = 0x0004;    // MOUSEEVENTF_LEFTUP
 
+// Called once, right after the program's window is shown, before Start can be pressed: the
+// moment for anything the user may have to answer before the first click.
+void WindowShown();
+
 void SendMouseEvent(std::uint32_t flags, std::uint32_t dx, std::uint32_t dy, std::uint32_t data,
                     std::uintptr_t extra_info);
 

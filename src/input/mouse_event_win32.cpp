@@ -17,6 +17,8 @@ runtime::DeclaredRoutine<MouseEventSignature> g_mouse_event{"user32", "mouse_eve
 
 }  // namespace
 
+void WindowShown() {}
+
 void SendMouseEvent(std::uint32_t flags, std::uint32_t dx, std::uint32_t dy, std::uint32_t data,
                     std::uintptr_t extra_info) {
   g_mouse_event.Get()(flags, dx, dy, data, extra_info);

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 
 #include "runtime/end_program.h"
@@ -57,6 +58,15 @@ Driver& OpenPlatformDriver() {
   static FltkDriver* driver = [] {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
+      const char* x_display = std::getenv("DISPLAY");
+      const char* wayland_display = std::getenv("WAYLAND_DISPLAY");
+      if ((x_display == nullptr || *x_display == '\0') && wayland_display != nullptr &&
+          *wayland_display != '\0') {
+        RaiseFatalError(std::string("this Wayland session (\"") + wayland_display +
+                            "\") has no X server: DISPLAY is not set, and the window needs X11, "
+                            "through Xwayland; enable Xwayland in the compositor",
+                        kExitNoDisplay);
+      }
       RaiseFatalError(std::string("cannot open the X display \"") + XDisplayName(nullptr) +
                           "\"; set DISPLAY to a running X server",
                       kExitNoDisplay);
