@@ -13,6 +13,7 @@ logs=$root/build/run-logs
 packages=(
   cmake g++ googletest libgtest-dev libgmock-dev libfltk1.3-dev libxtst-dev imagemagick
   clang-format clang-tidy cppcheck valgrind x11-utils xvfb openbox xdotool xfonts-base python3
+  libwayland-dev wayland-protocols
 )
 
 tool=run.sh

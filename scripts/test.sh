@@ -19,6 +19,7 @@ packages=(
   cmake g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix
   wine wine64 xvfb openbox xdotool x11-utils libfltk1.3-dev libxtst-dev icoutils imagemagick
   python3 clang-format clang-tidy cppcheck valgrind xfonts-base fonts-wine libxrandr2
+  libwayland-dev wayland-protocols sway xwayland weston passwd
 )
 
 tool=test.sh
