@@ -25,7 +25,7 @@ program=$root/build/linux/src/clickburst
 build() {
   say "building the linux preset"
   quietly "$logs/build.log" cmake --preset linux
-  quietly "$logs/build.log" cmake --build --preset linux --target clickburst receiver_x11
+  quietly "$logs/build.log" cmake --build --preset linux --target clickburst receiver_x11 start_button
 }
 
 # The window's title is a build setting; the demonstration finds the window by it.
@@ -38,9 +38,10 @@ demonstrate() {
   export DISPLAY=$display
   say "no display here: a headless burst on Xvfb $DISPLAY (about 35 s)"
   local report
-  if report=$(python3 "$root/tests/integration/window_e2e.py" --platform linux \
-      --program "$program" --receiver "$root/build/linux/tests/integration/receiver_x11" \
-      --title "$(window_title)" --artifacts "$root/build/demo" start_with_mouse_clicks_448_times)
+  local tests=$root/build/linux/tests/integration
+  if report=$(PYTHONPATH=$root/tests python3 "$root/tests/integration/window_e2e.py" \
+      start_with_mouse_clicks_448_times --program "$program" --receiver "$tests/receiver_x11" \
+      --start-button "$tests/start_button" --title "$(window_title)" --artifacts "$root/build/demo")
   then
     say "Start pressed with the mouse, pointer moved onto a test window:"
     printf '  %s\n' "${report#*: PASS }"

@@ -1,22 +1,25 @@
-// The receivers' shared half: their options and the lines they print. A receiver is a test
-// window that logs each mouse button event it gets, one line each on standard output,
-// flushed at once so that a harness reading the pipe sees it as it happens:
+// The receivers' shared half: their options, their clock and the lines they print. A receiver
+// is a test window that logs each mouse button event it gets, one line each on standard
+// output, flushed at once so that a harness reading the pipe sees it as it happens:
 //   ready <ns>           once the window is shown (and the pointer is on it)
 //   down <ns> / up <ns>  left button pressed / released
 //   button <n> <ns>      another button pressed (1 left, 2 middle, 3 right)
 //   motion <x> <y> <ns>  the pointer moved to screen position x, y
-// <ns> is the receiver's monotonic clock in nanoseconds, taken when the event is read.
+// <ns> is steady_clock in nanoseconds, taken when the event is read: CLOCK_MONOTONIC with
+// libstdc++ on Linux, QueryPerformanceCounter on Windows, the clocks the program's timers use.
 //
 // Options: --seconds S (end after S seconds, default 120), --geometry WxH+X+Y (cover only that
 // part of the screen and leave the pointer alone; default: the whole screen, pointer warped
-// to its centre).
+// to its centre); receiver_x11 only: --spy, --map NAME (see there).
 #pragma once
 
+#include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <string_view>
 
 namespace clickburst::receiver {
 
@@ -31,31 +34,73 @@ struct Options {
   double seconds = 120;
   bool full_screen = true;
   Geometry geometry;
+  bool spy = false;
+  std::string map_name;  // empty: not watching for a window to map
 };
+
+inline std::int64_t MonotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+inline std::int64_t DeadlineNs(const Options& options) {
+  return MonotonicNs() + static_cast<std::int64_t>(options.seconds * 1e9);
+}
+
+// Reads "WxH+X+Y" whole; from_chars, since sscanf is deprecated under MSVC.
+inline bool ParseGeometry(std::string_view text, Geometry& g) {
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  for (auto [value, separator] :
+       {std::pair{&g.width, 'x'}, {&g.height, '+'}, {&g.x, '+'}, {&g.y, '\0'}}) {
+    const auto [next, error] = std::from_chars(at, end, *value);
+    if (error != std::errc{} ||
+        (separator == '\0' ? next != end : next == end || *next != separator)) {
+      return false;
+    }
+    at = next + 1;
+  }
+  return g.width > 0 && g.height > 0;
+}
+
+[[noreturn]] inline void Usage(const char* program) {
+  std::fprintf(stderr, "usage: %s [--seconds S] [--geometry WxH+X+Y] [--spy] [--map NAME]\n",
+               program);
+  std::exit(2);
+}
 
 // Prints the reason and ends the process with status 2 on a bad command line.
 inline Options ParseOptions(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    if (std::strcmp(argv[i], "--seconds") == 0 && has_value) {
-      options.seconds = std::atof(argv[++i]);
-    } else if (std::strcmp(argv[i], "--geometry") == 0 && has_value) {
-      Geometry& g = options.geometry;
-      if (std::sscanf(argv[++i], "%dx%d+%d+%d", &g.width, &g.height, &g.x, &g.y) != 4 ||
-          g.width <= 0 || g.height <= 0) {
+    const std::string_view option = argv[i];
+    if (option == "--spy") {
+      options.spy = true;
+      continue;
+    }
+    if (i + 1 == argc) {
+      Usage(argv[0]);
+    }
+    const std::string_view value = argv[++i];
+    if (option == "--seconds") {
+      const auto [end, error] =
+          std::from_chars(value.data(), value.data() + value.size(), options.seconds);
+      if (error != std::errc{} || end != value.data() + value.size() || options.seconds <= 0) {
+        std::fprintf(stderr, "receiver: --seconds wants a positive number\n");
+        std::exit(2);
+      }
+    } else if (option == "--geometry") {
+      if (!ParseGeometry(value, options.geometry)) {
         std::fprintf(stderr, "receiver: --geometry wants WxH+X+Y, not \"%s\"\n", argv[i]);
         std::exit(2);
       }
       options.full_screen = false;
+    } else if (option == "--map") {
+      options.map_name = value;
     } else {
-      std::fprintf(stderr, "usage: %s [--seconds S] [--geometry WxH+X+Y]\n", argv[0]);
-      std::exit(2);
+      Usage(argv[0]);
     }
-  }
-  if (options.seconds <= 0) {
-    std::fprintf(stderr, "receiver: --seconds must be positive\n");
-    std::exit(2);
   }
   return options;
 }
@@ -66,7 +111,7 @@ inline void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
-inline void LogReady(std::int64_t ns) { PrintLine("ready " + std::to_string(ns)); }
+inline void LogReady() { PrintLine("ready " + std::to_string(MonotonicNs())); }
 
 inline void LogLeftButton(bool down, std::int64_t ns) {
   PrintLine((down ? "down " : "up ") + std::to_string(ns));

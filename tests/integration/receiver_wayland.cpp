@@ -1,6 +1,6 @@
 // receiver_wayland: the native Wayland receiver (receiver_log.h). One xdg-shell toplevel,
 // titled and with app id "clickburst-receiver", filled with a flat colour, that logs the
-// seat's pointer events with CLOCK_MONOTONIC when each is dispatched (wl_pointer's own time
+// seat's pointer events with the receivers' clock when each is dispatched (wl_pointer's own time
 // is whole milliseconds). Motion is in surface coordinates; entering the surface is not a
 // move. The compositor places it: --geometry is not honoured. "ready" follows the first frame
 // shown. Ends on SIGTERM or SIGINT, after --seconds, or when the compositor goes away.
@@ -9,7 +9,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <time.h>
 #include <unistd.h>
 #include <wayland-client.h>
 
@@ -35,12 +34,6 @@ int g_stop_pipe[2] = {-1, -1};
 void OnStopSignal(int) {
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
-}
-
-std::int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
 }
 
 struct Receiver {
@@ -239,9 +232,9 @@ int main(int argc, char** argv) {
   while (!r.shown && wl_display_dispatch(display) >= 0) {
     Redraw(r);
   }
-  LogReady(MonotonicNs());
+  LogReady();
 
-  const std::int64_t end_ns = MonotonicNs() + static_cast<std::int64_t>(options.seconds * 1e9);
+  const std::int64_t end_ns = DeadlineNs(options);
   pollfd fds[2] = {{wl_display_get_fd(display), POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
   for (;;) {
     Redraw(r);

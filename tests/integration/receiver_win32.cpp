@@ -1,13 +1,11 @@
 // receiver_win32: the Win32 receiver (receiver_log.h), for the Windows build under Wine, where
 // mouse_event reaches Wine's own windows only. A topmost popup window that logs its button and
-// motion messages with steady_clock (QueryPerformanceCounter), the clock the Windows build's
-// driver runs on. Ends after --seconds, or when the process is terminated.
+// motion messages. Ends after --seconds, or when the process is terminated.
 //
 // Usage: wine receiver_win32.exe [--seconds S] [--geometry WxH+X+Y]
 #include <windows.h>
 #include <windowsx.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,12 +16,6 @@ namespace {
 using namespace clickburst::receiver;
 
 MotionLog g_motion;
-
-std::int64_t MonotonicNs() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   const std::int64_t now = MonotonicNs();
@@ -93,6 +85,9 @@ bool PumpUntil(std::int64_t end_ns) {
 
 int main(int argc, char** argv) {
   Options options = ParseOptions(argc, argv);
+  if (options.spy || !options.map_name.empty()) {
+    Usage(argv[0]);  // X11 only
+  }
   if (options.full_screen) {
     options.geometry = {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 0, 0};
   }
@@ -105,8 +100,8 @@ int main(int argc, char** argv) {
   }
   // Let the window reach the screen before the harness starts clicking at it.
   PumpUntil(MonotonicNs() + 200'000'000);
-  LogReady(MonotonicNs());
-  const std::int64_t end_ns = MonotonicNs() + static_cast<std::int64_t>(options.seconds * 1e9);
+  LogReady();
+  const std::int64_t end_ns = DeadlineNs(options);
   while (PumpUntil(end_ns) && IsWindow(window)) {
   }
   return 0;

@@ -1,18 +1,26 @@
-// receiver_x11: the X11 receiver (receiver_log.h). An override-redirect window, so no window
-// manager moves, decorates or restacks it, that selects the button and motion events and
-// logs them with CLOCK_MONOTONIC, the clock the Linux build's driver runs on.
-// Ends on SIGTERM or SIGINT, or after --seconds.
+// receiver_x11: the X11 receiver (receiver_log.h), in one of three ways of watching a display:
+//   (default)   an override-redirect window, so no window manager moves, decorates or restacks
+//               it, that logs the button and motion events it gets;
+//   --spy       every button press and release on the display, whichever window it goes to,
+//               through the RECORD extension: also the clicks that land on the program's own
+//               Start button, which no receiver window can see;
+//   --map NAME  prints "mapped <ns>" once a top-level window named NAME is viewable (mapped,
+//               its window manager frame too), and ends; status 1 if none is by --seconds.
+// Ends on SIGTERM or SIGINT, after --seconds, or when the display goes away.
 //
-// Usage: receiver_x11 [--seconds S] [--geometry WxH+X+Y]
+// Usage: receiver_x11 [--seconds S] [--geometry WxH+X+Y | --spy | --map NAME]
 #include <X11/Xlib.h>
+#include <X11/Xproto.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/record.h>
 #include <poll.h>
 #include <signal.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "receiver_log.h"
 
@@ -21,26 +29,46 @@ namespace {
 using namespace clickburst::receiver;
 
 int g_stop_pipe[2] = {-1, -1};
+bool g_recording = false;
 
 void OnStopSignal(int) {
   const char byte = 1;
   [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
 }
 
-std::int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+// Calls `handle` whenever `display` has something to read, until it returns false (status 0),
+// a stop signal comes (0), the display goes away (0) or --seconds have passed (timeout_status).
+template <class Handle>
+int Serve(Display* display, const Options& options, int timeout_status, Handle handle) {
+  const std::int64_t end_ns = DeadlineNs(options);
+  pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
+  for (;;) {
+    if (!handle()) {
+      return 0;
+    }
+    const std::int64_t left_ns = end_ns - MonotonicNs();
+    if (left_ns <= 0) {
+      return timeout_status;
+    }
+    if (poll(fds, 2, static_cast<int>(left_ns / 1'000'000 + 1)) > 0 &&
+        ((fds[1].revents & POLLIN) || (fds[0].revents & (POLLHUP | POLLERR)))) {
+      return 0;
+    }
+  }
 }
 
-Window CreateReceiverWindow(Display* display, const Geometry& g) {
+int ReceiveInAWindow(Display* display, Options options) {
   const int screen = DefaultScreen(display);
+  if (options.full_screen) {
+    options.geometry = {DisplayWidth(display, screen), DisplayHeight(display, screen), 0, 0};
+  }
+  const Geometry& g = options.geometry;
   XSetWindowAttributes attributes{};
   attributes.override_redirect = True;
   attributes.background_pixel = 0x404a58;  // a flat slate, easy to tell apart in screenshots
   attributes.event_mask =
       ButtonPressMask | ButtonReleaseMask | PointerMotionMask | StructureNotifyMask;
-  Window window =
+  const Window window =
       XCreateWindow(display, RootWindow(display, screen), g.x, g.y, static_cast<unsigned>(g.width),
                     static_cast<unsigned>(g.height), 0, CopyFromParent, InputOutput, CopyFromParent,
                     CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
@@ -50,13 +78,132 @@ Window CreateReceiverWindow(Display* display, const Geometry& g) {
   do {
     XWindowEvent(display, window, StructureNotifyMask, &event);
   } while (event.type != MapNotify);
-  return window;
+  MotionLog motion;
+  if (options.full_screen) {
+    XWarpPointer(display, None, window, 0, 0, 0, 0, g.width / 2, g.height / 2);
+    motion.Known(g.x + g.width / 2, g.y + g.height / 2);
+  }
+  XSync(display, False);
+  LogReady();
+  return Serve(display, options, 0, [&] {
+    while (XPending(display) > 0) {
+      XNextEvent(display, &event);
+      const std::int64_t now = MonotonicNs();
+      const auto button = static_cast<int>(event.xbutton.button);
+      if ((event.type == ButtonPress || event.type == ButtonRelease) && button == Button1) {
+        LogLeftButton(event.type == ButtonPress, now);
+      } else if (event.type == ButtonPress) {
+        LogOtherButton(button, now);
+      } else if (event.type == MotionNotify) {
+        motion.At(event.xmotion.x_root, event.xmotion.y_root, now);
+      }
+    }
+    return true;
+  });
+}
+
+void OnRecorded(XPointer, XRecordInterceptData* data) {
+  const std::int64_t now = MonotonicNs();
+  if (data->category == XRecordStartOfData) {
+    g_recording = true;
+  } else if (data->category == XRecordFromServer && data->data_len > 0) {
+    // A device event in wire format: its first byte is the type, its second the button.
+    const auto* wire = reinterpret_cast<const unsigned char*>(data->data);
+    const int type = wire[0] & 0x7f;
+    const int button = wire[1];
+    if (button == Button1 && (type == ButtonPress || type == ButtonRelease)) {
+      LogLeftButton(type == ButtonPress, now);
+    } else if (type == ButtonPress) {
+      LogOtherButton(button, now);
+    }
+  }
+  XRecordFreeData(data);
+}
+
+int Spy(Display* control, const Options& options) {
+  // RECORD wants two connections: one to set the context up, one that only carries its data.
+  Display* data = XOpenDisplay(nullptr);
+  int major = 0;
+  int minor = 0;
+  if (data == nullptr || !XRecordQueryVersion(control, &major, &minor)) {
+    std::fprintf(stderr, "receiver_x11: the X server has no RECORD extension\n");
+    return 69;
+  }
+  XRecordRange* range = XRecordAllocRange();
+  range->device_events.first = ButtonPress;
+  range->device_events.last = ButtonRelease;
+  XRecordClientSpec clients = XRecordAllClients;
+  const XRecordContext context = XRecordCreateContext(control, 0, &clients, 1, &range, 1);
+  XSync(control, False);
+  if (context == 0 || !XRecordEnableContextAsync(data, context, OnRecorded, nullptr)) {
+    std::fprintf(stderr, "receiver_x11: cannot enable a RECORD context\n");
+    return 1;
+  }
+  // Ready only once the server has answered that recording has begun.
+  while (!g_recording) {
+    XRecordProcessReplies(data);
+    pollfd fd{ConnectionNumber(data), POLLIN, 0};
+    poll(&fd, 1, g_recording ? 0 : 100);
+  }
+  LogReady();
+  return Serve(data, options, 0, [data] {
+    XRecordProcessReplies(data);
+    return true;
+  });
+}
+
+bool IsViewableAndNamed(Display* display, Window window, const std::string& name) {
+  XWindowAttributes attributes{};
+  char* fetched = nullptr;
+  const bool match = XGetWindowAttributes(display, window, &attributes) != 0 &&
+                     attributes.map_state == IsViewable &&
+                     XFetchName(display, window, &fetched) != 0 && fetched != nullptr &&
+                     name == fetched;
+  XFree(fetched);
+  return match;
+}
+
+// A window that went away between its event and our look at it is not an error here.
+int IgnoreErrors(Display*, XErrorEvent*) { return 0; }
+
+int WatchForMap(Display* display, const Options& options) {
+  XSetErrorHandler(IgnoreErrors);
+  const Window root = DefaultRootWindow(display);
+  XSelectInput(display, root, SubstructureNotifyMask);
+  XSync(display, False);
+  LogReady();
+  // Every window created on the root: the program's, before its window manager reparents it.
+  std::vector<Window> candidates;
+  const int status = Serve(display, options, 1, [&] {
+    while (XPending(display) > 0) {
+      XEvent event;
+      XNextEvent(display, &event);
+      const std::int64_t now = MonotonicNs();
+      if (event.type == CreateNotify && event.xcreatewindow.parent == root) {
+        candidates.push_back(event.xcreatewindow.window);
+        XSelectInput(display, event.xcreatewindow.window, StructureNotifyMask);
+      } else if (event.type == MapNotify) {
+        for (const Window window : candidates) {
+          if (IsViewableAndNamed(display, window, options.map_name)) {
+            PrintLine("mapped " + std::to_string(now));
+            return false;
+          }
+        }
+      }
+    }
+    return true;
+  });
+  if (status != 0) {
+    std::fprintf(stderr, "receiver_x11: no window \"%s\" became viewable\n",
+                 options.map_name.c_str());
+  }
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options = ParseOptions(argc, argv);
+  const Options options = ParseOptions(argc, argv);
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) {
     std::fprintf(stderr, "receiver_x11: cannot open the X display \"%s\"\n", XDisplayName(nullptr));
@@ -70,45 +217,9 @@ int main(int argc, char** argv) {
   stop.sa_handler = OnStopSignal;
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);
-
-  if (options.full_screen) {
-    const int screen = DefaultScreen(display);
-    options.geometry = {DisplayWidth(display, screen), DisplayHeight(display, screen), 0, 0};
+  if (options.spy) {
+    return Spy(display, options);
   }
-  const Geometry& g = options.geometry;
-  const Window window = CreateReceiverWindow(display, g);
-  MotionLog motion;
-  if (options.full_screen) {
-    XWarpPointer(display, None, window, 0, 0, 0, 0, g.width / 2, g.height / 2);
-    motion.Known(g.x + g.width / 2, g.y + g.height / 2);
-  }
-  XSync(display, False);
-  LogReady(MonotonicNs());
-
-  const std::int64_t end_ns = MonotonicNs() + static_cast<std::int64_t>(options.seconds * 1e9);
-  pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
-  for (;;) {
-    while (XPending(display) > 0) {
-      XEvent event;
-      XNextEvent(display, &event);
-      const std::int64_t now = MonotonicNs();
-      if (event.type == ButtonPress || event.type == ButtonRelease) {
-        const bool down = event.type == ButtonPress;
-        if (event.xbutton.button == Button1) {
-          LogLeftButton(down, now);
-        } else if (down) {
-          LogOtherButton(static_cast<int>(event.xbutton.button), now);
-        }
-      } else if (event.type == MotionNotify) {
-        motion.At(event.xmotion.x_root, event.xmotion.y_root, now);
-      }
-    }
-    const std::int64_t left_ns = end_ns - MonotonicNs();
-    if (left_ns <= 0) {
-      return 0;
-    }
-    if (poll(fds, 2, static_cast<int>(left_ns / 1'000'000 + 1)) > 0 && (fds[1].revents & POLLIN)) {
-      return 0;
-    }
-  }
+  return options.map_name.empty() ? ReceiveInAWindow(display, options)
+                                  : WatchForMap(display, options);
 }

@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
-"""Checks of clicksession's own judgement, on made-up bursts and lines: a harness that passed
+"""Checks of the harness's own judgement, on made-up bursts and lines: a harness that passed
 a broken burst would hide every fault the integration tests are there to find."""
 
-import os
-import sys
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import clicksession as cs  # noqa: E402
+import harness.receiver as cs
+from harness import figures
 
 MS = 1_000_000
 START_NS = 5_000 * MS
@@ -69,7 +67,11 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
         self.assertEqual(self.failures(good_burst(motions=[before])), [])
 
 
-class ReceiverLines(unittest.TestCase):
+class ReceiverLinesAndFigures(unittest.TestCase):
+    def test_the_figures_read_from_the_controller_are_the_burst(self):
+        self.assertEqual((figures.CLICKS, figures.FIRST_CLICK_MS, figures.LAST_CLICK_MS,
+                          figures.END_MS), (448, 2060, 28880, 28900))
+
     def test_event_lines_parse_and_others_are_ignored(self):
         self.assertEqual(cs.parse_event(7, "down 123"), cs.Event("down", 123, 7))
         self.assertEqual(cs.parse_event(7, "motion 10 20 99"), cs.Event("motion", 99, 7, (10, 20)))

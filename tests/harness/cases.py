@@ -1,0 +1,111 @@
+"""What the test scripts share: a Stage (a private X session with the program, its window and
+a receiver), and the command line that runs one case and reports it.
+
+    def case_x(args) -> Tuple[List[str], str]:     # failures, one line of figures
+        with Stage(args) as stage:
+            receiver = stage.receiver()
+            program, window = stage.launch_program()
+            start_ns = stage.press_start(window)
+            burst = finish(receiver, program, start_ns)
+        return check_burst(burst, Expectations()), summary(burst)
+
+    sys.exit(main("faults", {"x": case_x}, sys.argv[1:]))
+
+Prints "TOOL CASE: PASS|FAIL|ERROR figures" and one line per failure; exit status 0 passed,
+1 failed, 2 could not be run.
+"""
+
+import argparse
+import os
+import time
+from typing import Callable, Dict, List, Optional, Sequence, Tuple
+
+from harness import figures
+from harness.process import Child, SessionError
+from harness.receiver import Receiver
+from harness.xsession import RECEIVER_POINT, RECEIVER_RECT, Window, XSession, overlaps, start_button
+
+Case = Callable[[argparse.Namespace], Tuple[List[str], str]]
+
+
+class Stage(XSession):
+    """The program under test (args.program, under args.emulator) on a session of its own."""
+
+    def __init__(self, args, window_manager: bool = True, server_args: Sequence[str] = ()):
+        super().__init__(window_manager, server_args)
+        self.args = args
+
+    def receiver(self, seconds: float = 120, **where) -> Receiver:
+        """A receiver along the bottom of the screen (or where says), ready."""
+        return self.start_receiver([*self.args.emulator, self.args.receiver,
+                                    "--seconds", str(seconds)], **where)
+
+    def spy(self, seconds: float = 120) -> Receiver:
+        """receiver_x11 --spy: sees every click on the display, wherever it lands."""
+        return self.start_receiver([self.args.spy or self.args.receiver, "--spy", "--seconds",
+                                    str(seconds)], "button_spy", geometry=None)
+
+    def launch_program(self, argv: Optional[Sequence[str]] = None) -> Tuple[Child, Window]:
+        """Starts the program and waits for its window, kept clear of the receiver."""
+        program = self.launch("clickburst", argv or [*self.args.emulator, self.args.program])
+        window = self.wait_for_window(self.args.title, process=program)
+        for _ in range(2):
+            x, y, width, height = window.rect
+            if not overlaps((x - 10, y - 40, width + 20, height + 50), RECEIVER_RECT):  # framed
+                return program, window
+            self.xdotool("windowmove", "--sync", str(window.id), "40", "60")
+            window = self.wait_for_window(self.args.title, process=program)
+        raise SessionError(f"the window at {window.rect} cannot be kept clear of the receiver")
+
+    def start_button(self, window: Window) -> Tuple[int, int]:
+        return start_button(window, [*self.args.emulator, self.args.start_button])
+
+    def press_start(self, window: Window, then_to: Optional[Tuple[int, int]] = RECEIVER_POINT) -> int:
+        """Clicks Start, then moves the pointer on, which must happen inside the grace.
+        Returns the harness's time of Start."""
+        start_ns = self.click(*self.start_button(window))
+        if then_to is not None:
+            self.move_pointer(*then_to)
+            late_ms = (time.monotonic_ns() - start_ns) / 1e6
+            if late_ms >= figures.GRACE_MS - 200:
+                raise SessionError(f"the pointer left Start {late_ms:.0f} ms after it was "
+                                   f"pressed, too late for the first click")
+        return start_ns
+
+
+def with_tails(failures: List[str], *children: Optional[Child]) -> List[str]:
+    """The failures, and when there are any, what the processes last said on standard error."""
+    if failures:
+        failures += [tail for child in children if child is not None
+                     for tail in [child.stderr_tail()] if tail]
+    return failures
+
+
+def main(tool: str, cases: Dict[str, Case], argv: Sequence[str],
+         add_arguments: Callable[[argparse.ArgumentParser], None] = lambda parser: None) -> int:
+    parser = argparse.ArgumentParser(prog=tool)
+    parser.add_argument("case", choices=sorted(cases))
+    parser.add_argument("--program", required=True, help="the program under test")
+    parser.add_argument("--title", help="its window's title")
+    parser.add_argument("--receiver", help="receiver_x11, or receiver_win32.exe")
+    parser.add_argument("--spy", help="receiver_x11, for --spy where --receiver is not it")
+    parser.add_argument("--start-button", help="start_button, the window's layout table")
+    parser.add_argument("--emulator", action="append", default=[],
+                        help="a word to run the program, receiver and start_button with (wine)")
+    parser.add_argument("--artifacts", help="a folder for screenshots and the report")
+    add_arguments(parser)
+    args = parser.parse_args(argv)
+    if args.artifacts:
+        os.makedirs(args.artifacts, exist_ok=True)
+    try:
+        failures, figures_line = cases[args.case](args)
+        verdict = "FAIL" if failures else "PASS"
+    except SessionError as error:
+        failures, figures_line, verdict = [str(error)], "", "ERROR"
+    report = [f"{tool} {args.case}: {verdict} {figures_line}".rstrip()]
+    report += [f"  {failure}" for failure in failures]
+    if args.artifacts:
+        with open(os.path.join(args.artifacts, f"{tool}-{args.case}.txt"), "w") as out:
+            out.write("\n".join(report) + "\n")
+    print("\n".join(report), flush=True)
+    return {"PASS": 0, "FAIL": 1}.get(verdict, 2)

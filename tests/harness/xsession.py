@@ -1,0 +1,244 @@
+"""A private X display for one test or benchmark run: Xvfb on a free display number, openbox
+on it when a window manager matters, and what a person does there (find a window, move the
+pointer, click, type, close, take a screenshot). Everything started is ended when the
+session closes, so runs on different displays never share a pointer and may go in parallel.
+
+    with XSession() as x:
+        program = x.launch("clickburst", ["build/linux/src/clickburst"])
+        window = x.wait_for_window("clickburst@example.org", process=program)
+        x.click(*start_button(window, ["build/linux/tests/integration/start_button"]))
+
+As a command, runs COMMAND on a fresh session (with a running Wine server for PREFIX) and
+ends it all afterwards: python3 -m harness.xsession [--wine PREFIX] [--logs DIR] COMMAND...
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from typing import List, Optional, Sequence, Tuple
+
+from harness import receiver, wine
+from harness.process import Child, SessionError, run
+
+SCREEN = "1280x1024x24"
+# A receiver along the bottom of the screen, clear of where a new window is placed (top left
+# without a window manager, near the top left or the middle with openbox).
+RECEIVER_GEOMETRY = "1280x320+0+704"
+RECEIVER_RECT = (0, 704, 1280, 320)
+RECEIVER_POINT = (640, 864)
+PROBE_TITLE = "xsession window manager probe"
+
+Rect = Tuple[int, int, int, int]  # x, y, width, height in screen pixels
+
+
+@dataclass(frozen=True)
+class Window:
+    """A window as xwininfo reports it; x, y are the client area's top left on the screen."""
+    id: int
+    x: int
+    y: int
+    width: int
+    height: int
+    viewable: bool
+
+    @property
+    def rect(self) -> Rect:
+        return self.x, self.y, self.width, self.height
+
+
+def parse_xwininfo(text: str) -> Optional[Window]:
+    fields = dict(re.findall(r"^\s*(Absolute upper-left X|Absolute upper-left Y|Width|Height|"
+                             r"Map State):\s*(\S+)", text, re.MULTILINE))
+    window_id = re.search(r"Window id: (0x[0-9a-fA-F]+)", text)
+    if window_id is None or len(fields) < 5:
+        return None
+    return Window(int(window_id.group(1), 16), int(fields["Absolute upper-left X"]),
+                  int(fields["Absolute upper-left Y"]), int(fields["Width"]),
+                  int(fields["Height"]), fields["Map State"] == "IsViewable")
+
+
+def start_button(window: Window, tool: Sequence[str]) -> Tuple[int, int]:
+    """The centre of Start on the screen. `tool` runs start_button, which has the window's
+    layout table compiled in and gives Start's rectangle for a client area this wide."""
+    left, top, width, height = map(int, run([*tool, str(window.width)], timeout_s=60).stdout.split())
+    return window.x + left + width // 2, window.y + top + height // 2
+
+
+def overlaps(a: Rect, b: Rect) -> bool:
+    return a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and b[1] < a[1] + a[3]
+
+
+class XSession:
+    def __init__(self, window_manager: bool = True, server_args: Sequence[str] = (),
+                 env: Optional[dict] = None):
+        self._children: List[Child] = []
+        # -displayfd 1: Xvfb picks a free number and prints it once it accepts connections.
+        self.server = self.adopt(Child("Xvfb", ["Xvfb", "-displayfd", "1", "-screen", "0", SCREEN,
+                                                "-nolisten", "tcp", "-noreset", *server_args],
+                                       env))
+        line = self.server.stdout.wait_for(str.isdigit, 30)
+        if line is None:
+            self.close()
+            raise SessionError(f"Xvfb gave no display number\n{self.server.stderr_tail()}")
+        self.number = int(line[1])
+        self.name = f":{self.number}"
+        self.env = dict(os.environ if env is None else env, DISPLAY=self.name)
+        if window_manager:
+            try:
+                self._start_window_manager()
+            except BaseException:
+                self.close()  # no `with` block owns the session yet
+                raise
+
+    def _start_window_manager(self):
+        self.launch("openbox", ["openbox", "--sm-disable"])
+        deadline = time.monotonic() + 20
+        while "window id" not in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
+                                          check=False).stdout:
+            if time.monotonic() > deadline:
+                raise SessionError(f"openbox did not come up on {self.name}")
+            time.sleep(0.02)
+        # openbox claims the root window some time before its event loop runs, and a window
+        # mapped in between stays unmapped for good. It is ready once it manages a probe.
+        probe = self.launch("probe", ["xmessage", "-title", PROBE_TITLE, "window manager probe"])
+        try:
+            while time.monotonic() < deadline:
+                window = self.find_window(PROBE_TITLE)
+                if window is not None and window.viewable:
+                    return
+                if window is not None:
+                    self.xdotool("windowmap", str(window.id), check=False)
+                time.sleep(0.1)
+            raise SessionError(f"openbox on {self.name} does not manage new windows")
+        finally:
+            probe.stop()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def launch(self, name: str, argv: Sequence[str]) -> Child:
+        """Starts a process on this display; it is ended when the session closes."""
+        return self.adopt(Child(name, argv, self.env))
+
+    def adopt(self, child):
+        """Ends `child` with the session."""
+        self._children.append(child)
+        return child
+
+    def start_receiver(self, argv: Sequence[str], name: str = "receiver",
+                       geometry: Optional[str] = RECEIVER_GEOMETRY) -> receiver.Receiver:
+        """A receiver (or button_spy), ready; argv without --geometry, which this adds."""
+        argv = [*argv, "--geometry", geometry] if geometry else list(argv)
+        return self.adopt(receiver.start_receiver(name, argv, self.env))
+
+    def run(self, argv: Sequence[str], check: bool = True, timeout_s: float = 20):
+        return run(argv, self.env, timeout_s, check)
+
+    def xdotool(self, *args: str, check: bool = True):
+        return self.run(["xdotool", *args], check)
+
+    def find_window(self, name: str) -> Optional[Window]:
+        """The window whose name is exactly `name`, or None if there is none (yet)."""
+        done = self.run(["xwininfo", "-name", name], check=False)
+        return parse_xwininfo(done.stdout) if done.returncode == 0 else None
+
+    def wait_for_window(self, name: str, timeout_s: float = receiver.STARTUP_TIMEOUT_S,
+                        process: Optional[Child] = None) -> Window:
+        """Waits until the window named `name` is viewable (and, under a window manager,
+        has been placed in its frame)."""
+        deadline = time.monotonic() + timeout_s
+        while time.monotonic() < deadline:
+            window = self.find_window(name)
+            if window is not None and window.viewable:
+                return window
+            if process is not None and process.exit_status is not None:
+                raise SessionError(f"{process.name} ended with status {process.exit_status} "
+                                   f"before showing \"{name}\"\n{process.stderr_tail()}")
+            time.sleep(0.02)
+        raise SessionError(f"no viewable window \"{name}\" on {self.name} after {timeout_s} s")
+
+    def pointer(self) -> Tuple[int, int]:
+        shell = dict(line.split("=", 1)
+                     for line in self.xdotool("getmouselocation", "--shell").stdout.split())
+        return int(shell["X"]), int(shell["Y"])
+
+    def move_pointer(self, x: int, y: int):
+        # --sync waits for the pointer to move, and so for ever if it is there already.
+        if self.pointer() != (x, y):
+            self.xdotool("mousemove", "--sync", str(x), str(y))
+
+    def click(self, x: int, y: int) -> int:
+        """Moves the pointer to x, y and clicks the left button there. Returns the
+        monotonic time at which the click had been sent (a button acts on its release)."""
+        self.move_pointer(x, y)
+        # --delay 0: otherwise xdotool idles 100 ms after the click before it returns.
+        self.xdotool("click", "--delay", "0", "1")
+        return time.monotonic_ns()
+
+    def press_keys(self, window: Window, keys: str):
+        """Activates the window, then types `keys` (xdotool's names: alt+s) as real key events."""
+        self.xdotool("windowactivate", "--sync", str(window.id))
+        self.xdotool("key", "--clearmodifiers", keys)
+
+    def close_window(self, window: Window):
+        """Asks the window manager to close the window, as its close button or Alt+F4 does."""
+        self.press_keys(window, "alt+F4")
+
+    def screenshot(self, rect: Rect, path: str, margin: int = 8, title_bar: int = 28):
+        """Saves the screen around `rect`, with room for the frame and title bar, as a PNG."""
+        x, y, width, height = rect
+        left, top = max(0, x - margin), max(0, y - margin - title_bar)
+        crop = f"{x + width + margin - left}x{y + height + margin - top}+{left}+{top}"
+        # The real ImageMagick, not a stand-in that may be earlier on PATH.
+        self.run(["/usr/bin/import", "-window", "root", "-crop", crop, "+repage", path],
+                 timeout_s=30)
+
+    def kill_server(self):
+        """SIGKILL to the X server, as if it crashed, and the lock and socket it leaves."""
+        self.server.kill()
+        for leftover in (f"/tmp/.X{self.number}-lock", f"/tmp/.X11-unix/X{self.number}"):
+            try:
+                os.unlink(leftover)
+            except FileNotFoundError:
+                pass
+
+    def close(self):
+        # The server last: its clients end on their own once it has gone.
+        for child in reversed(self._children):
+            if child.exit_status is None:
+                child.stop()
+        self._children.clear()
+
+
+def main(argv: Sequence[str]) -> int:
+    parser = argparse.ArgumentParser(description="Runs a command on a private Xvfb and openbox.")
+    parser.add_argument("--wine", metavar="PREFIX", help="a Wine prefix to create and serve")
+    parser.add_argument("--logs", help="a folder for the Wine prefix's creation log")
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args(argv)
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    try:
+        with XSession() as x:
+            env = x.env
+            if args.wine:
+                env = wine.start_server(args.wine, env, args.logs)
+            print(f"xsession: X display {x.name}", flush=True)
+            try:
+                return subprocess.call(command, env=env)
+            finally:
+                if args.wine:
+                    wine.stop_server(env)
+    except SessionError as error:
+        print(f"xsession: ERROR {error}", file=sys.stderr)
+        return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
