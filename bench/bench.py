@@ -1,16 +1,16 @@
 #!/usr/bin/env python3
-"""bench: one burst of clicks from each of three programs on one Xvfb, timed by receivers.
+"""bench: one burst of clicks from each program on one Xvfb with openbox, timed by receivers.
 
   clickburst (Linux)     Start pressed, the pointer on receiver_x11
-  xdotool (the peer)     xdotool click --repeat 448 --delay 60 1, into receiver_x11
+  xdotool (peer)         xdotool click --repeat 448 --delay 60 1, into receiver_x11
   clickburst.exe (Wine)  Start pressed, the pointer on receiver_win32.exe
 
 Receivers stamp each press on their monotonic clock (CLOCK_MONOTONIC; under Wine
 QueryPerformanceCounter, which Wine runs on CLOCK_MONOTONIC_RAW): every figure of one program is
-taken on one clock. CPU time and peak RSS are the program's rusage (bench/rusage.cpp: what
-/usr/bin/time -v prints, with CPU in microseconds). Writes results.md (a Markdown table),
-lateness.csv and lateness.png.
-bench/run.sh builds what this needs and runs it; see there.
+taken on one clock. CPU time and peak RSS are the program's rusage (bench/rusage.cpp). Writes
+results.md (a Markdown table, one column a program), lateness.csv and lateness.png. A program
+is one more entry in RUNS: a function that returns its Run. bench/run.sh builds what this
+needs and runs it.
 """
 
 import argparse
@@ -19,71 +19,17 @@ import os
 import statistics
 import subprocess
 import sys
-import threading
 import time
 from dataclasses import dataclass, field
 from typing import List, Optional, Sequence
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "faults"))
-import xsession  # noqa: E402  (found through the path above)
-from xsession import RECEIVER_POINT, XSession  # noqa: E402
-from clicksession import SessionError  # noqa: E402
+from harness import figures, wine
+from harness.process import SessionError
+from harness.xsession import RECEIVER_POINT, XSession, start_button
 
-PERIOD_MS = 60.0
-CLICKS = 448
-GRACE_AND_FIRST_PERIOD_MS = 2060.0
-BURST_S = 28.9
-
-
-class Measured:
-    """A program run by bench/rusage, which writes down its CPU time in microseconds and its
-    peak RSS: the rusage /usr/bin/time -v prints, finer. Its standard error goes to a file."""
-
-    rusage_tool = "rusage"
-
-    def __init__(self, name: str, argv: Sequence[str], env: dict, work_dir: str):
-        self.name = name
-        self.stderr_file = os.path.join(work_dir, f"{name}.stderr.txt")
-        self.usage_file = os.path.join(work_dir, f"{name}.rusage.txt")
-        self.launch_ns = time.monotonic_ns()
-        with open(self.stderr_file, "wb") as stderr:
-            self.proc = subprocess.Popen([self.rusage_tool, self.usage_file, *argv], env=env,
-                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                         stderr=stderr, start_new_session=True)
-        self.exit_ns: Optional[int] = None
-        self.status: Optional[int] = None
-        self.cpu_ms: Optional[float] = None
-        self.rss_mb: Optional[float] = None
-        self._done = threading.Event()
-        threading.Thread(target=self._reap, daemon=True).start()
-
-    def _reap(self):
-        self.proc.wait()
-        self.exit_ns = time.monotonic_ns()
-        try:
-            with open(self.usage_file) as usage:
-                figures = dict(line.split() for line in usage if line.strip())
-            self.status = int(figures["status"])
-            self.cpu_ms = int(figures["cpu_us"]) / 1000
-            self.rss_mb = int(figures["maxrss_kb"]) / 1024
-        except (OSError, KeyError, ValueError):
-            self.status = self.proc.returncode
-        self._done.set()
-
-    def wait(self, timeout_s: float) -> bool:
-        return self._done.wait(timeout_s)
-
-    def kill(self):
-        try:
-            os.killpg(self.proc.pid, 9)
-        except ProcessLookupError:
-            pass
-        self._done.wait(5)
-
-    def stderr_tail(self) -> str:
-        with open(self.stderr_file, errors="replace") as stderr:
-            return "".join(stderr.readlines()[-10:])
+PERIOD_MS = figures.PERIOD_MS
+# Drift compares the grid residuals of this many clicks at each end of the burst.
+DRIFT_CLICKS = 20
 
 
 @dataclass
@@ -97,24 +43,31 @@ class Run:
     cpu_ms: Optional[float] = None
     rss_mb: Optional[float] = None
     mapped_ms: Optional[float] = None
-    load_before: float = 0.0
+    load_before: float = field(default_factory=lambda: os.getloadavg()[0])
     load_after: float = 0.0
     note: str = ""
 
     def lateness_ms(self) -> List[float]:
-        first = self.presses[0]
-        return [(p - first) / 1e6 - PERIOD_MS * i for i, p in enumerate(self.presses)]
-
-    def intervals_ms(self) -> List[float]:
-        return [(b - a) / 1e6 for a, b in zip(self.presses, self.presses[1:])]
-
-
-def percentile(values: Sequence[float], fraction: float) -> float:
-    ordered = sorted(values)
-    return ordered[min(len(ordered) - 1, max(0, round(fraction * (len(ordered) - 1))))]
+        """Each press against the ideal 60 ms grid, anchored where most presses agree: at the
+        median of press i - 60 ms * i, so that one late click (the first) does not shift it."""
+        offsets = [p / 1e6 - PERIOD_MS * i for i, p in enumerate(self.presses)]
+        anchor = statistics.median(offsets)
+        return [offset - anchor for offset in offsets]
 
 
-def collect(run: Run, receiver, program: Measured, start_harness_ns: int):
+def measured(x: XSession, args, name: str, argv: Sequence[str]):
+    """Starts argv under bench/rusage, which writes its CPU time and peak RSS to a file."""
+    usage = os.path.join(args.work, f"{name}.rusage.txt")
+    launch_ns = time.monotonic_ns()
+    program = x.launch(name, [args.rusage, usage, *argv])
+    program.launch_ns, program.usage_file = launch_ns, usage
+    return program
+
+
+def collect(run: Run, x: XSession, receiver, program, start_harness_ns: int):
+    if program.wait_exit(figures.END_S + 30) is None:
+        program.kill()
+        run.note = "killed: it did not end by itself; "
     time.sleep(0.5)  # clicks still on their way
     events = receiver.events()
     run.presses = [event.ns for event in events if event.kind == "down"]
@@ -122,8 +75,17 @@ def collect(run: Run, receiver, program: Measured, start_harness_ns: int):
     offset = receiver.clock_offset_ns()
     run.start_ns = start_harness_ns - offset
     run.end_ns = program.exit_ns - offset if program.exit_ns is not None else None
-    run.status, run.cpu_ms, run.rss_mb = program.status, program.cpu_ms, program.rss_mb
+    run.status = program.exit_status
+    try:
+        with open(program.usage_file) as usage:
+            used = dict(line.split() for line in usage if line.strip())
+        run.status, run.cpu_ms = int(used["status"]), int(used["cpu_us"]) / 1000
+        run.rss_mb = int(used["maxrss_kb"]) / 1024
+    except (OSError, KeyError, ValueError):
+        pass
     run.load_after = os.getloadavg()[0]
+    receiver.stop()
+    return run
 
 
 def clocks_ns():
@@ -131,33 +93,26 @@ def clocks_ns():
         time.CLOCK_MONOTONIC_RAW)
 
 
-def run_clickburst(x: XSession, args, name: str, argv: Sequence[str], receiver_path: str,
-                   emulator: Sequence[str], spy) -> Run:
-    run = Run(name, load_before=os.getloadavg()[0])
+def run_clickburst(x: XSession, args, spy, name: str, argv: Sequence[str], receiver_path: str,
+                   emulator: Sequence[str] = ()) -> Run:
+    run = Run(name)
     clocks_before = clocks_ns()
-    receiver = xsession.start_receiver(x, receiver_path, emulator, seconds=120)
-    watch = x.launch("map_watch", [args.map_watch, args.title, "--seconds", "60"])
-    if watch.stdout.wait_for(lambda text: text.startswith("ready"), 20) is None:
-        raise SessionError("map_watch did not start")
-    program = Measured(name.split()[0] + ("-wine" if emulator else ""), [*emulator, *argv],
-                       x.env, args.work)
+    receiver = x.start_receiver([*emulator, receiver_path, "--seconds", "120"])
+    watch = x.start_receiver([args.receiver_x11, "--map", args.title, "--seconds", "60"],
+                             "map watch", geometry=None)
+    program = measured(x, args, name.split()[0] + ("-wine" if emulator else ""),
+                       [*emulator, *argv])
     mapped = watch.stdout.wait_for(lambda text: text.startswith("mapped"), 60)
     if mapped is None:
-        program.kill()
         raise SessionError(f"{name}: its window never became viewable\n{program.stderr_tail()}")
     run.mapped_ms = (int(mapped[1].split()[1]) - program.launch_ns) / 1e6
     window = x.wait_for_window(args.title, timeout_s=60)
     time.sleep(1.0)  # let start-up settle, as a person would take a moment to press Start
-    clicked_ns = x.click(*window.start_button())
+    clicked_ns = x.click(*start_button(window, [args.start_button]))
     x.move_pointer(*RECEIVER_POINT)
     # Start acts on the release: the spy saw it at the server, just before xdotool returned.
     releases = [event.ns for event in spy.events() if event.kind == "up" and event.ns <= clicked_ns]
-    start_ns = releases[-1] if releases else clicked_ns
-    if not program.wait(BURST_S + 30):
-        program.kill()
-        run.note = "killed: it did not end by itself; "
-    collect(run, receiver, program, start_ns)
-    receiver.stop()
+    collect(run, x, receiver, program, releases[-1] if releases else clicked_ns)
     if emulator:
         (mono0, raw0), (mono1, raw1) = clocks_before, clocks_ns()
         ppm = ((mono1 - mono0) - (raw1 - raw0)) / (raw1 - raw0) * 1e6
@@ -166,44 +121,64 @@ def run_clickburst(x: XSession, args, name: str, argv: Sequence[str], receiver_p
     return run
 
 
-def run_peer(x: XSession, args) -> Run:
-    run = Run("xdotool (peer)", load_before=os.getloadavg()[0])
-    receiver = xsession.start_receiver(x, args.receiver_x11, seconds=120)
+def run_linux(x: XSession, args, spy) -> Run:
+    return run_clickburst(x, args, spy, "clickburst (Linux)", [args.linux_program],
+                          args.receiver_x11)
+
+
+def run_peer(x: XSession, args, spy) -> Run:
+    run = Run("xdotool (peer)")
+    receiver = x.start_receiver([args.receiver_x11, "--seconds", "120"])
     x.move_pointer(*RECEIVER_POINT)
     time.sleep(0.3)
-    program = Measured("xdotool", ["xdotool", "click", "--repeat", str(CLICKS), "--delay",
-                                   str(int(PERIOD_MS)), "1"], x.env, args.work)
-    if not program.wait(BURST_S + 30):
-        program.kill()
-        run.note = "killed: it did not end by itself; "
-    collect(run, receiver, program, program.launch_ns)
-    receiver.stop()
-    return run
+    program = measured(x, args, "xdotool", ["xdotool", "click", "--repeat", str(figures.CLICKS),
+                                            "--delay", str(PERIOD_MS), "1"])
+    return collect(run, x, receiver, program, program.launch_ns)
 
 
-def figures(run: Run) -> dict:
+def run_wine(x: XSession, args, spy) -> Run:
+    # A warm Wine: its server and desktop already up, as on a desktop in use.
+    x.env = wine.start_server(args.wine_prefix, x.env)
+    try:
+        return run_clickburst(x, args, spy, "clickburst.exe (Wine)", [args.windows_program],
+                              args.receiver_win32, ["wine"])
+    finally:
+        wine.stop_server(x.env)
+
+
+# In the table's order; the peer is the yardstick of the ratios.
+RUNS = {"linux": run_linux, "peer": run_peer, "wine": run_wine}
+COLOURS = {"xdotool": "#e69f00", "clickburst (Linux)": "#7b3294", "clickburst.exe": "#009e73"}
+
+
+def percentile(values: Sequence[float], fraction: float) -> float:
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, max(0, round(fraction * (len(ordered) - 1))))]
+
+
+def run_figures(run: Run) -> dict:
     f = {"clicks": f"{len(run.presses)}" + (f" ({run.releases} up)"
                                             if run.releases != len(run.presses) else "")}
-    if len(run.presses) >= 2:
+    if len(run.presses) > DRIFT_CLICKS:
         lateness = run.lateness_ms()
-        intervals = run.intervals_ms()
+        intervals = [(b - a) / 1e6 for a, b in zip(run.presses, run.presses[1:])]
         mean = (run.presses[-1] - run.presses[0]) / 1e6 / (len(run.presses) - 1)
-        f.update(first_ms=(run.presses[0] - run.start_ns) / 1e6, mean_ms=mean,
-                 period_error_ms=abs(mean - PERIOD_MS), stdev_ms=statistics.stdev(intervals),
-                 p99_ms=percentile([abs(v) for v in lateness], 0.99), drift_ms=lateness[-1],
-                 median_ms=statistics.median(lateness))
+        f.update(first_ms=(run.presses[0] - run.start_ns) / 1e6, first_late_ms=lateness[0],
+                 mean_ms=mean, period_error_ms=abs(mean - PERIOD_MS),
+                 stdev_ms=statistics.stdev(intervals),
+                 p99_ms=percentile([abs(v) for v in lateness[1:]], 0.99),
+                 drift_ms=statistics.median(lateness[-DRIFT_CLICKS:])
+                 - statistics.median(lateness[:DRIFT_CLICKS]))
     if run.end_ns is not None:
         f["end_s"] = (run.end_ns - run.start_ns) / 1e9
     f.update(cpu_ms=run.cpu_ms, rss_mb=run.rss_mb, mapped_ms=run.mapped_ms, status=run.status)
     return f
 
 
-def cell(value, digits: int = 3) -> str:
+def cell(value, digits: int) -> str:
     if value is None:
         return "n/a"
-    if isinstance(value, float):
-        return f"{value:.{digits}f}"
-    return str(value)
+    return f"{value:.{digits}f}" if isinstance(value, float) else str(value)
 
 
 def ratio(ours: Optional[float], peer: Optional[float]) -> str:
@@ -212,62 +187,58 @@ def ratio(ours: Optional[float], peer: Optional[float]) -> str:
     return f"{abs(ours) / abs(peer):.4f}"
 
 
-def write_table(runs: List[Run], path: str, context: str):
-    fig = [figures(run) for run in runs]
-    rows = [
-        ("clicks", "clicks", None, "448"),
-        ("first click after Start (ms)", "first_ms", 1, "2060"),
-        ("mean period (ms)", "mean_ms", 4, "60 ± 0.01"),
-        ("std dev of the period (ms)", "stdev_ms", 3, ""),
-        ("p99 \\|lateness\\| (ms)", "p99_ms", 3, "≤ 1"),
-        ("median lateness (ms)", "median_ms", 3, ""),
-        ("drift at the last click (ms)", "drift_ms", 3, "\\|·\\| ≤ 1 (Wine ≤ 2)"),
-        ("end after Start (s)", "end_s", 3, "28.9"),
-        ("CPU time, user + system (ms)", "cpu_ms", 1, "≤ 50"),
-        ("peak RSS (MB)", "rss_mb", 1, "≤ 10"),
-        ("window mapped after launch (ms)", "mapped_ms", 1, "≤ 100"),
-        ("exit status", "status", None, "0"),
-    ]
+ROWS = [
+    ("clicks", "clicks", 0, str(figures.CLICKS)),
+    ("first click after Start (ms)", "first_ms", 1, str(figures.FIRST_CLICK_MS)),
+    ("first click's lateness against the grid (ms)", "first_late_ms", 3, ""),
+    ("mean period (ms)", "mean_ms", 4, "60 ± 0.01"),
+    ("std dev of the period (ms)", "stdev_ms", 3, ""),
+    ("p99 \\|lateness\\|, after the first (ms)", "p99_ms", 3, "≤ 1"),
+    (f"drift, last {DRIFT_CLICKS} − first {DRIFT_CLICKS} (ms)", "drift_ms", 3,
+     "\\|·\\| ≤ 1 (Wine ≤ 2)"),
+    ("end after Start (s)", "end_s", 3, str(figures.END_S)),
+    ("CPU time, user + system (ms)", "cpu_ms", 1, "≤ 50"),
+    ("peak RSS (MB)", "rss_mb", 1, "≤ 10"),
+    ("window mapped after launch (ms)", "mapped_ms", 1, "≤ 100"),
+    ("exit status", "status", 0, "0"),
+]
+
+
+def write_table(runs: List[Run], path: str, context: str) -> str:
+    fig = [run_figures(run) for run in runs]
     lines = [f"| figure | {' | '.join(run.name for run in runs)} | target (Linux) |",
              "| --- |" + " ---: |" * len(runs) + " --- |"]
-    for label, key, digits, target in rows:
-        cells = [cell(f.get(key), digits if digits is not None else 3) for f in fig]
-        lines.append(f"| {label} | {' | '.join(cells)} | {target} |")
+    lines += [f"| {label} | {' | '.join(cell(f.get(key), digits) for f in fig)} | {target} |"
+              for label, key, digits, target in ROWS]
     peer = next((f for run, f in zip(runs, fig) if run.name.startswith("xdotool")), None)
     if peer is not None:
         for label, key in (("drift, ours / peer", "drift_ms"),
                            ("\\|mean − 60\\|, ours / peer", "period_error_ms")):
-            cells = [ratio(f.get(key), peer.get(key)) if f is not peer else "1"
-                     for f in fig]
+            cells = [ratio(f.get(key), peer.get(key)) if f is not peer else "1" for f in fig]
             lines.append(f"| {label} | {' | '.join(cells)} | |")
     loads = " | ".join(f"{run.load_before:.2f} → {run.load_after:.2f}" for run in runs)
     lines.append(f"| load average (1 min), before → after | {loads} | quiet: < 0.5 |")
-    notes = [f"{run.name}: {run.note}" for run in runs if run.note]
+    notes = [f"- {run.name}: {run.note}" for run in runs if run.note]
     with open(path, "w") as out:
         out.write("<!-- Written by bench/run.sh; the figures of its latest run. -->\n")
-        out.write(f"{context}\n\n" + "\n".join(lines) + "\n")
-        if notes:
-            out.write("\n" + "\n".join(f"- {note}" for note in notes) + "\n")
+        out.write(f"{context}\n\n" + "\n".join(lines + ([""] + notes if notes else [])) + "\n")
     return "\n".join(lines)
 
 
 def write_plot(runs: List[Run], csv_path: str, png_path: str):
-    series = [run.lateness_ms() if len(run.presses) >= 2 else [] for run in runs]
+    series = [run.lateness_ms() if run.presses else [] for run in runs]
     with open(csv_path, "w") as out:
         out.write("click," + ",".join(run.name for run in runs) + "\n")
         for i in range(max(len(s) for s in series)):
             out.write(f"{i + 1}," + ",".join(f"{s[i]:.4f}" if i < len(s) else "" for s in series)
                       + "\n")
-    colours = {"xdotool": "#e69f00", "clickburst (Linux)": "#7b3294", "clickburst.exe": "#009e73"}
 
     def line(i: int) -> str:
-        colour = next((c for key, c in colours.items() if runs[i].name.startswith(key)), "black")
-        return (f"'{csv_path}' using 1:{i + 2} with lines linecolor rgb '{colour}' "
-                f"title '{runs[i].name}'")
+        colour = next((f"linecolor rgb '{c}' " for key, c in COLOURS.items()
+                       if runs[i].name.startswith(key)), "")
+        return f"'{csv_path}' using 1:{i + 2} with lines {colour}title '{runs[i].name}'"
 
-    plot_all = ", ".join(line(i) for i in range(len(runs)))
-    plot_ours = ", ".join(line(i) for i, run in enumerate(runs)
-                          if not run.name.startswith("xdotool"))
+    ours = [i for i, run in enumerate(runs) if not run.name.startswith("xdotool")]
     script = f"""
 set terminal pngcairo size 1000,800 font ',10'
 set output '{png_path}'
@@ -275,12 +246,12 @@ set datafile separator ','
 set datafile missing ''
 set key top left
 set grid
-set multiplot layout 2,1 title 'Lateness of each click against an ideal 60 ms grid from the first click'
+set multiplot layout 2,1 title 'Lateness of each click against an ideal 60 ms grid (anchored at the median)'
 set ylabel 'lateness (ms)'
-plot {plot_all}
+plot {", ".join(line(i) for i in range(len(runs)))}
 set xlabel 'click'
 set title 'clickburst alone'
-plot {plot_ours}
+plot {", ".join(line(i) for i in ours)}
 unset multiplot
 """
     done = subprocess.run(["gnuplot"], input=script, text=True, capture_output=True)
@@ -288,59 +259,44 @@ unset multiplot
         print(f"bench: gnuplot failed: {done.stderr}", file=sys.stderr)
 
 
-def context_line(args) -> str:
-    commit = subprocess.run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"],
+def context_line() -> str:
+    here = os.path.dirname(os.path.abspath(__file__))
+    commit = subprocess.run(["git", "-C", here, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True).stdout.strip()
     when = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
-    cores = os.cpu_count()
-    return (f"One run on {when}, commit {commit or '?'}, {cores} cores, Xvfb with openbox. "
-            f"Clicks timed by the receiving window on its monotonic clock; lateness against an "
-            f"ideal 60 ms grid anchored at the first click; drift = last click − (first + "
-            f"60·(n−1)). The peer's \"Start\" is its launch. CPU time and peak RSS from the "
-            f"program's rusage (for Wine: the program's own process, not wineserver).")
+    return (f"One run on {when}, commit {commit or '?'}, {os.cpu_count()} cores, Xvfb with "
+            f"openbox. Clicks timed by the receiving window on its monotonic clock; lateness "
+            f"against an ideal 60 ms grid anchored at the median of (press i − 60 ms·i), the "
+            f"first click's on its own row; drift = median lateness of the last "
+            f"{DRIFT_CLICKS} clicks − that of the first {DRIFT_CLICKS}. The peer's \"Start\" is "
+            f"its launch. CPU time and peak RSS from the program's rusage (for Wine: the "
+            f"program's own process, not wineserver).")
 
 
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--linux-program", required=True)
-    parser.add_argument("--windows-program", required=True)
-    parser.add_argument("--receiver-x11", required=True)
-    parser.add_argument("--receiver-win32", required=True)
-    parser.add_argument("--spy", required=True, help="button_spy, to time the press of Start")
-    parser.add_argument("--map-watch", required=True)
-    parser.add_argument("--rusage", required=True, help="bench/rusage.cpp, built")
-    parser.add_argument("--title", required=True)
-    parser.add_argument("--wine", default="wine")
-    parser.add_argument("--skip-wine", action="store_true")
-    parser.add_argument("--out", required=True, help="directory for the results")
-    parser.add_argument("--work", required=True,
-                        help="directory for each program's stderr and /usr/bin/time -v report")
+    for option in ("linux-program", "windows-program", "receiver-x11", "receiver-win32",
+                   "start-button", "rusage", "title", "out", "work"):
+        parser.add_argument(f"--{option}", required=True)
+    parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))
+    parser.add_argument("--skip", action="append", default=[], choices=sorted(RUNS))
     args = parser.parse_args(argv)
     os.makedirs(args.out, exist_ok=True)
     os.makedirs(args.work, exist_ok=True)
-    Measured.rusage_tool = args.rusage
     runs: List[Run] = []
     try:
         with XSession() as x:
-            spy = xsession.start_spy(x, args.spy, seconds=600)
-            print("bench: clickburst (Linux)", flush=True)
-            runs.append(run_clickburst(x, args, "clickburst (Linux)", [args.linux_program],
-                                       args.receiver_x11, [], spy))
-            print("bench: xdotool", flush=True)
-            runs.append(run_peer(x, args))
-            if not args.skip_wine:
-                print("bench: clickburst.exe (Wine)", flush=True)
-                # A warm Wine: its server and desktop already up, as on a desktop in use.
-                subprocess.run([args.wine, "cmd", "/c", "exit"], env=x.env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL, timeout=120)
-                runs.append(run_clickburst(x, args, "clickburst.exe (Wine)",
-                                           [args.windows_program], args.receiver_win32,
-                                           [args.wine], spy))
+            # Sees the press of Start at the server, to time Start by.
+            spy = x.start_receiver([args.receiver_x11, "--spy", "--seconds", "600"],
+                                   "button_spy", geometry=None)
+            for key, run_program in RUNS.items():
+                if key not in args.skip:
+                    print(f"bench: {key}", flush=True)
+                    runs.append(run_program(x, args, spy))
     except SessionError as error:
         print(f"bench: ERROR {error}", file=sys.stderr)
         return 2
-    table = write_table(runs, os.path.join(args.out, "results.md"), context_line(args))
+    table = write_table(runs, os.path.join(args.out, "results.md"), context_line())
     write_plot(runs, os.path.join(args.out, "lateness.csv"), os.path.join(args.out, "lateness.png"))
     print(table)
     return 0

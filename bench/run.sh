@@ -6,7 +6,8 @@
 #
 # Usage: bash bench/run.sh [--no-build] [--skip-wine]
 # Environment: BENCH_LINUX_BUILD, BENCH_WINDOWS_BUILD (build trees, default build/linux and
-# build/windows), WINEPREFIX (default build/wine, created if missing).
+# build/windows), WINEPREFIX (default build/wine, created if missing; its wineserver is ended
+# afterwards).
 set -euo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
@@ -18,15 +19,15 @@ bench_options=()
 for option in "$@"; do
   case $option in
     --no-build) build=false ;;
-    --skip-wine) bench_options+=(--skip-wine) ;;
+    --skip-wine) bench_options+=(--skip wine) ;;
     *) echo "usage: bash bench/run.sh [--no-build] [--skip-wine]" >&2; exit 2 ;;
   esac
 done
 
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
-  cmake --build "$linux_build" --target clickburst receiver_x11 button_spy -j2 >/dev/null
-  if [[ ! " ${bench_options[*]-} " =~ " --skip-wine " ]]; then
+  cmake --build "$linux_build" --target clickburst receiver_x11 start_button -j2 >/dev/null
+  if [[ ! " ${bench_options[*]-} " =~ " wine " ]]; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
   fi
@@ -36,18 +37,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 # Built here rather than in the project: the benchmark is no part of the build or the tests.
 cxx=(g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror)
-"${cxx[@]}" bench/map_watch.cpp -lX11 -o "$work/map_watch"
 "${cxx[@]}" bench/rusage.cpp -o "$work/rusage"
 
-export WINEPREFIX=${WINEPREFIX:-$root/build/wine} WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-
 title=$(sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$linux_build/CMakeCache.txt")
-/usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
+PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
+  --wine-prefix "${WINEPREFIX:-$root/build/wine}" \
   --linux-program "$linux_build/src/clickburst" \
   --windows-program "$windows_build/src/clickburst.exe" \
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
-  --spy "$linux_build/tests/faults/button_spy" --map-watch "$work/map_watch" \
-  --rusage "$work/rusage" \
+  --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"
