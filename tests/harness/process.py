@@ -84,6 +84,9 @@ class Child:
     def _wait(self):
         self.proc.wait()
         self.exit_ns = time.monotonic_ns()
+        # Its last words, unless a process it left behind holds the pipes open.
+        for log in (self.stdout, self.stderr):
+            log.wait_for(lambda text: False, 1.0)
         self._exited.set()
 
     def wait_exit(self, timeout_s: float) -> Optional[int]:
