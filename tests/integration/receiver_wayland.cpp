@@ -97,7 +97,7 @@ void OnSurfaceConfigure(void* data, xdg_surface* xdg, std::uint32_t serial) {
 }
 const xdg_surface_listener kSurfaceListener = {&OnSurfaceConfigure};
 
-// A buffer of one flat colour, in a sealed-off anonymous file the compositor maps.
+// A buffer of one flat colour, in an unnamed temporary file the compositor maps.
 wl_buffer* FlatBuffer(wl_shm* shm, int width, int height) {
   const int stride = width * 4;
   const int size = stride * height;

@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""The real program on Wayland, each case on a compositor of its own (tests/harness/wayland.py).
+
+  burst            sway with Xwayland: the window comes up through Xwayland, Start is clicked
+                   through the seat's cursor, and the cursor parked on receiver_wayland, a native
+                   Wayland window, which gets the whole burst through the virtual pointer.
+                   Before Start (the window's early zero motion) nothing moves or clicks.
+  killed           sway: SIGKILL at three points of the click period leaves no button down
+                   (wlroots releases nothing when a virtual pointer goes away).
+  no_manager       weston (no virtual pointer manager) beside an Xvfb for the window: the notice
+                   once on standard error, the whole burst through XTest, and nothing moves or
+                   clicks before Start.
+  compositor_lost  sway killed mid-burst while the window is on an Xvfb: status 69, named.
+
+Usage: wayland_e2e.py CASE --program clickburst --title TITLE --receiver receiver_x11
+         --wayland-receiver receiver_wayland --start-button start_button
+"""
+
+import signal
+import sys
+import time
+from typing import List, Tuple
+
+from harness import figures
+from harness.cases import Stage, main, with_tails
+from harness.process import sleep_until_ns
+from harness.receiver import Expectations, check_burst, finish, summary
+from harness.wayland import PARK, WaylandSession
+from harness.xsession import RECEIVER_POINT
+
+NOTICE = "offers no virtual pointer"
+DIALOG_TITLE = "clickburst: run-time error"
+
+
+def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
+    """Nothing may reach the receiver from the program's launch (harness clock) to Start."""
+    since = receiver.to_receiver_clock(launched_ns)
+    early = [event for event in receiver.events(since) if event.ns < start_ns]
+    return [f"before Start the receiver got {early[0].kind} {early[0].detail}"] if early else []
+
+
+def case_burst(args) -> Tuple[List[str], str]:
+    with WaylandSession() as w:
+        receiver, program, start = w.stage(args)
+        time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
+        start_ns = w.click(*start)
+        w.park_cursor(*PARK)
+        burst = finish(receiver, program, start_ns)
+        failures = check_burst(burst, Expectations())
+        failures += quiet_before_start(receiver, program.started_ns, burst.start_ns)
+        failures += [f"the program printed the notice: {line}" for _, line in
+                     program.stderr.lines() if NOTICE in line]
+        return with_tails(failures, program, receiver), summary(burst)
+
+
+def case_killed(args) -> Tuple[List[str], str]:
+    failures, figures_line = [], []
+    with WaylandSession() as w:
+        receiver = None
+        for phase_ms in (0, 20, 40):
+            if receiver is not None:
+                receiver.stop()
+            receiver, program, start = w.stage(args)
+            start_ns = w.click(*start)
+            w.park_cursor(*PARK)
+            presses = receiver.wait_for_presses(4, 10)
+            sleep_until_ns(receiver.clock_offset_ns() + presses[0] +
+                           4 * figures.PERIOD_NS + phase_ms * 1_000_000)
+            program.signal(signal.SIGKILL)
+            program.wait_exit(3)
+            burst = finish(receiver, program, start_ns, timeout_s=0)
+            figures_line.append(f"{phase_ms}ms:{len(burst.presses)}/{len(burst.releases)}")
+            if not burst.alternates():
+                failures.append(f"killed {phase_ms} ms into a period: {len(burst.presses)} "
+                                f"presses, {len(burst.releases)} releases ({burst.button_order})")
+    return failures, " ".join(figures_line)
+
+
+def case_no_manager(args) -> Tuple[List[str], str]:
+    with WaylandSession("weston") as w, Stage(args) as stage:
+        stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
+        receiver = stage.receiver()
+        stage.move_pointer(*RECEIVER_POINT)
+        program, window = stage.launch_program()
+        time.sleep(1.0)
+        pointer_before = stage.pointer()
+        start_ns = stage.press_start(window, then_to=pointer_before)
+        burst = finish(receiver, program, start_ns)
+        failures = check_burst(burst, Expectations())
+        failures += quiet_before_start(receiver, program.started_ns, burst.start_ns)
+        if pointer_before != RECEIVER_POINT:
+            failures.append(f"the pointer moved from {RECEIVER_POINT} to {pointer_before} "
+                            f"before Start")
+        notices = [line for _, line in program.stderr.lines() if NOTICE in line]
+        if len(notices) != 1:
+            failures.append(f"{len(notices)} notices on standard error, expected one")
+        return with_tails(failures, program, receiver), summary(burst)
+
+
+def case_compositor_lost(args) -> Tuple[List[str], str]:
+    with WaylandSession() as w, Stage(args) as stage:
+        stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
+        program, window = stage.launch_program()
+        stage.press_start(window, then_to=None)
+        time.sleep((figures.FIRST_CLICK_MS + 500) / 1000)
+        w.compositor.kill()
+        # The window is still there, so the error is also shown in its dialog, to dismiss.
+        stage.close_window(stage.wait_for_window(DIALOG_TITLE, timeout_s=5, process=program))
+        status = program.wait_exit(5)
+        message = program.stderr.text()
+        failures = []
+        if status != 69 or "Wayland compositor" not in message:
+            failures.append(f"status {status}, expected 69 with the compositor named; "
+                            f"stderr: {message!r}")
+        return failures, f"status={status}"
+
+
+if __name__ == "__main__":
+    sys.exit(main("wayland", {"burst": case_burst, "killed": case_killed,
+                              "no_manager": case_no_manager,
+                              "compositor_lost": case_compositor_lost},
+                  sys.argv[1:], lambda parser: parser.add_argument("--wayland-receiver")))
