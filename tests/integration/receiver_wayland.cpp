@@ -7,7 +7,6 @@
 //
 // Usage: WAYLAND_DISPLAY=wayland-1 receiver_wayland [--seconds S]
 #include <poll.h>
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client.h>
@@ -17,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "receiver_log.h"
+#include "receiver_posix.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
@@ -28,13 +27,6 @@ using namespace clickburst::receiver;
 constexpr std::uint32_t kButtonLeft = 0x110;  // BTN_LEFT, BTN_RIGHT, BTN_MIDDLE of evdev
 constexpr std::uint32_t kButtonRight = 0x111;
 constexpr std::uint32_t kButtonMiddle = 0x112;
-
-int g_stop_pipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
-}
 
 struct Receiver {
   wl_compositor* compositor = nullptr;
@@ -197,14 +189,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "receiver_wayland: cannot connect to the Wayland compositor\n");
     return 69;
   }
-  if (pipe(g_stop_pipe) != 0) {
+  if (!StopOnSignals()) {
     std::perror("receiver_wayland: pipe");
     return 1;
   }
-  struct sigaction stop {};
-  stop.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
 
   Receiver r;
   wl_registry_add_listener(wl_display_get_registry(display), &kRegistryListener, &r);
@@ -234,27 +222,20 @@ int main(int argc, char** argv) {
   }
   LogReady();
 
-  const std::int64_t end_ns = DeadlineNs(options);
-  pollfd fds[2] = {{wl_display_get_fd(display), POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
-  for (;;) {
+  const int connection = wl_display_get_fd(display);
+  return Serve(connection, options, 0, [&] {
+    // Reads what has come, without waiting: Serve() waits.
+    while (wl_display_prepare_read(display) != 0) {
+      wl_display_dispatch_pending(display);
+    }
+    pollfd readable{connection, POLLIN, 0};
+    if (poll(&readable, 1, 0) > 0) {
+      wl_display_read_events(display);
+    } else {
+      wl_display_cancel_read(display);
+    }
+    const bool alive = wl_display_dispatch_pending(display) >= 0;
     Redraw(r);
-    if (wl_display_dispatch_pending(display) < 0 || wl_display_flush(display) < 0) {
-      return 0;
-    }
-    const std::int64_t left_ns = end_ns - MonotonicNs();
-    if (left_ns <= 0) {
-      return 0;
-    }
-    if (poll(fds, 2, static_cast<int>(left_ns / 1'000'000 + 1)) > 0) {
-      if (fds[1].revents & POLLIN) {
-        return 0;
-      }
-      if ((fds[0].revents & POLLIN) && wl_display_dispatch(display) < 0) {
-        return 0;
-      }
-      if (fds[0].revents & (POLLHUP | POLLERR)) {
-        return 0;
-      }
-    }
-  }
+    return alive && wl_display_flush(display) >= 0;
+  });
 }

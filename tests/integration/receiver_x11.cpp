@@ -14,48 +14,19 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/record.h>
 #include <poll.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "receiver_log.h"
+#include "receiver_posix.h"
 
 namespace {
 
 using namespace clickburst::receiver;
 
-int g_stop_pipe[2] = {-1, -1};
 bool g_recording = false;
-
-void OnStopSignal(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
-}
-
-// Calls `handle` whenever `display` has something to read, until it returns false (status 0),
-// a stop signal comes (0), the display goes away (0) or --seconds have passed (timeout_status).
-template <class Handle>
-int Serve(Display* display, const Options& options, int timeout_status, Handle handle) {
-  const std::int64_t end_ns = DeadlineNs(options);
-  pollfd fds[2] = {{ConnectionNumber(display), POLLIN, 0}, {g_stop_pipe[0], POLLIN, 0}};
-  for (;;) {
-    if (!handle()) {
-      return 0;
-    }
-    const std::int64_t left_ns = end_ns - MonotonicNs();
-    if (left_ns <= 0) {
-      return timeout_status;
-    }
-    if (poll(fds, 2, static_cast<int>(left_ns / 1'000'000 + 1)) > 0 &&
-        ((fds[1].revents & POLLIN) || (fds[0].revents & (POLLHUP | POLLERR)))) {
-      return 0;
-    }
-  }
-}
 
 int ReceiveInAWindow(Display* display, Options options) {
   const int screen = DefaultScreen(display);
@@ -85,7 +56,7 @@ int ReceiveInAWindow(Display* display, Options options) {
   }
   XSync(display, False);
   LogReady();
-  return Serve(display, options, 0, [&] {
+  return Serve(ConnectionNumber(display), options, 0, [&] {
     while (XPending(display) > 0) {
       XNextEvent(display, &event);
       const std::int64_t now = MonotonicNs();
@@ -146,7 +117,7 @@ int Spy(Display* control, const Options& options) {
     poll(&fd, 1, g_recording ? 0 : 100);
   }
   LogReady();
-  return Serve(data, options, 0, [data] {
+  return Serve(ConnectionNumber(data), options, 0, [data] {
     XRecordProcessReplies(data);
     return true;
   });
@@ -174,7 +145,7 @@ int WatchForMap(Display* display, const Options& options) {
   LogReady();
   // Every window created on the root: the program's, before its window manager reparents it.
   std::vector<Window> candidates;
-  const int status = Serve(display, options, 1, [&] {
+  const int status = Serve(ConnectionNumber(display), options, 1, [&] {
     while (XPending(display) > 0) {
       XEvent event;
       XNextEvent(display, &event);
@@ -209,14 +180,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "receiver_x11: cannot open the X display \"%s\"\n", XDisplayName(nullptr));
     return 69;
   }
-  if (pipe(g_stop_pipe) != 0) {
+  if (!StopOnSignals()) {
     std::perror("receiver_x11: pipe");
     return 1;
   }
-  struct sigaction stop {};
-  stop.sa_handler = OnStopSignal;
-  sigaction(SIGTERM, &stop, nullptr);
-  sigaction(SIGINT, &stop, nullptr);
   if (options.spy) {
     return Spy(display, options);
   }
