@@ -4,6 +4,9 @@
   clickburst (Linux)     Start pressed, the pointer on receiver_x11
   xdotool (peer)         xdotool click --repeat 448 --delay 60 1, into receiver_x11
   clickburst.exe (Wine)  Start pressed, the pointer on receiver_win32.exe
+  clickburst (sway)      on a headless sway of its own, its window through Xwayland, Start
+                         clicked through the seat's cursor, which is parked on receiver_wayland:
+                         the clicks go through the virtual pointer
 
 Receivers stamp each press on their monotonic clock (CLOCK_MONOTONIC; under Wine
 QueryPerformanceCounter, which Wine runs on CLOCK_MONOTONIC_RAW): every figure of one program is
@@ -25,6 +28,7 @@ from typing import List, Optional, Sequence
 
 from harness import figures, wine
 from harness.process import SessionError
+from harness.wayland import PARK, WaylandSession
 from harness.xsession import RECEIVER_POINT, XSession, start_button
 
 PERIOD_MS = figures.PERIOD_MS
@@ -146,9 +150,29 @@ def run_wine(x: XSession, args, spy) -> Run:
         wine.stop_server(x.env)
 
 
+def run_sway(x: XSession, args, spy) -> Run:
+    run = Run("clickburst (sway)")
+    usage = os.path.join(args.work, "clickburst-sway.rusage.txt")
+    stage_args = argparse.Namespace(program=args.linux_program, title=args.title,
+                                    wayland_receiver=args.receiver_wayland,
+                                    start_button=args.start_button)
+    with WaylandSession() as w:
+        receiver, program, start = w.stage(stage_args, wrapper=[args.rusage, usage])
+        program.usage_file = usage
+        time.sleep(1.0)
+        clicked_ns = w.click(*start)
+        w.park_cursor(*PARK)
+        collect(run, x, receiver, program, clicked_ns)
+    run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when swaymsg "
+                 "had delivered the release of its click (a little late, so the first click "
+                 "looks a little early); the window's mapping is not timed")
+    return run
+
+
 # In the table's order; the peer is the yardstick of the ratios.
-RUNS = {"linux": run_linux, "peer": run_peer, "wine": run_wine}
-COLOURS = {"xdotool": "#e69f00", "clickburst (Linux)": "#7b3294", "clickburst.exe": "#009e73"}
+RUNS = {"linux": run_linux, "peer": run_peer, "wine": run_wine, "sway": run_sway}
+COLOURS = {"xdotool": "#e69f00", "clickburst (Linux)": "#7b3294", "clickburst.exe": "#009e73",
+           "clickburst (sway)": "#0571b0"}
 
 
 def percentile(values: Sequence[float], fraction: float) -> float:
@@ -276,7 +300,7 @@ def context_line() -> str:
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for option in ("linux-program", "windows-program", "receiver-x11", "receiver-win32",
-                   "start-button", "rusage", "title", "out", "work"):
+                   "receiver-wayland", "start-button", "rusage", "title", "out", "work"):
         parser.add_argument(f"--{option}", required=True)
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))
     parser.add_argument("--skip", action="append", default=[], choices=sorted(RUNS))

@@ -26,7 +26,8 @@ done
 
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
-  cmake --build "$linux_build" --target clickburst receiver_x11 start_button -j2 >/dev/null
+  cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
+    -j2 >/dev/null
   if [[ ! " ${bench_options[*]-} " =~ " wine " ]]; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
@@ -46,5 +47,6 @@ PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --t
   --windows-program "$windows_build/src/clickburst.exe" \
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
+  --receiver-wayland "$linux_build/tests/integration/receiver_wayland" \
   --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"
