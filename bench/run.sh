@@ -24,6 +24,12 @@ for option in "$@"; do
   esac
 done
 
+tool=bench/run.sh
+# shellcheck source=scripts/lib.sh
+source "$root/scripts/lib.sh"
+# Every tool of the bursts and of the plot, before the first burst.
+install_missing_packages "${bench_packages[@]}"
+
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \

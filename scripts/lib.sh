@@ -1,24 +1,68 @@
-# Shell functions shared by the project's commands (scripts/test.sh, scripts/run.sh): install
-# what is missing, start a private X display with a window manager, run quietly, and end
-# everything that was started when the caller exits. Source it; it sets the EXIT trap.
-# The caller sets `packages` (Debian package names), `logs` (a folder) and `tool` (its name).
+# shellcheck shell=bash
+# Shell functions shared by the project's commands (scripts/test.sh, scripts/run.sh,
+# bench/run.sh): what each installs, installing what is missing, a private X display with a
+# window manager, running quietly, and ending everything that was started when the caller
+# exits. Source it; it sets the EXIT trap. The caller sets `logs` (a folder) and `tool` (its
+# name).
+
+# What each command installs on Debian 12, without recommends: what it relies on from a
+# recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR
+# display support). One list a command; the benchmark builds and runs what the tests do.
+# The run command: build the program (it loads libXtst at its first click; libwayland-dev
+# brings wayland-scanner too) and the receiver window (it links libXtst), and show a headless
+# burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers whether
+# a display is there.
+run_packages=(
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev
+  python3 xvfb openbox xdotool x11-utils xfonts-base
+)
+# The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
+# tests' compositors, and passwd for the unprivileged user they run sway as.
+test_packages=(
+  "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
+  icoutils imagemagick clang-format clang-tidy cppcheck valgrind
+  wayland-protocols sway xwayland weston passwd
+)
+# The benchmark: what the tests build and run, and gnuplot for its plot.
+bench_packages=("${test_packages[@]}" gnuplot-nox)
 
 say() { printf '%s [%4d s]: %s\n' "$tool" "$SECONDS" "$*"; }
 
+# Installs those of the named packages that are missing, as root or through sudo. apt retries
+# a download that fails, and waits for a dpkg lock another installer holds.
 install_missing_packages() {
   local missing=() package
-  for package in "${packages[@]}"; do
+  for package in "$@"; do
     if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) != ii* ]]; then
       missing+=("$package")
     fi
   done
   ((${#missing[@]} > 0)) || return 0
+  if ! command -v apt-get >/dev/null; then
+    say "no apt-get here (this command expects Debian 12): install these first: ${missing[*]}"
+    return 1
+  fi
   local as_root=()
-  ((EUID == 0)) || as_root=(sudo)
+  if ((EUID != 0)); then
+    if ! command -v sudo >/dev/null; then
+      say "missing: ${missing[*]}. Installing them needs root, and sudo is not installed:"
+      say "run this command as root, or install them as root first"
+      return 1
+    fi
+    as_root=(sudo)
+  fi
+  local apt=(apt-get -q -o Acquire::Retries=5 -o DPkg::Lock::Timeout=300)
   say "installing ${missing[*]}"
-  "${as_root[@]}" apt-get update -q
-  "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
+  if ! "${as_root[@]}" "${apt[@]}" --error-on=any update; then
+    say "apt cannot reach its archive (5 tries, errors above): check the network and the"
+    say "sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run this again"
+    return 1
+  fi
+  if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+    "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; then
+    say "apt-get could not install ${missing[*]} (errors above)"
+    return 1
+  fi
 }
 
 # Everything started here, ended in reverse order on exit.

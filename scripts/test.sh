@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The test command. On Debian 12: installs the packages the builds and tests need (only those
-# missing), builds the linux, windows and asan presets, starts a private X server (Xvfb) with a
-# window manager (openbox) and a private Wine prefix (build/wine), runs every test of both
-# builds (the unit tests only, for asan: AddressSanitizer and UndefinedBehaviorSanitizer), and
-# takes all of that down again on exit. Exits non-zero if anything failed.
+# missing; the list is in scripts/lib.sh), builds the linux, windows and asan presets, starts
+# a private X server (Xvfb) with a window manager (openbox) and a private Wine prefix
+# (build/wine), runs every test of both builds (the unit tests only, for asan:
+# AddressSanitizer and UndefinedBehaviorSanitizer), and takes all of that down again on exit.
+# Exits non-zero if anything failed.
 #
 # Usage: bash scripts/test.sh
 # Environment: CLICKBURST_FIRST_DISPLAY, the first X display number to try (default 60).
@@ -12,15 +13,6 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 logs=$root/build/test-logs
-
-# Installed without recommends, so what a test relies on from a recommendation is named too:
-# the X server's core fonts, Wine's own fonts and its XRandR display support.
-packages=(
-  cmake g++ googletest libgtest-dev libgmock-dev g++-mingw-w64-x86-64-posix
-  wine wine64 xvfb openbox xdotool x11-utils libfltk1.3-dev libxtst-dev icoutils imagemagick
-  python3 clang-format clang-tidy cppcheck valgrind xfonts-base fonts-wine libxrandr2
-  libwayland-dev wayland-protocols sway xwayland weston passwd
-)
 
 tool=test.sh
 # shellcheck source=scripts/lib.sh
@@ -45,7 +37,7 @@ start_wine() {
 
 main() {
   local began=$SECONDS status=0
-  install_missing_packages
+  install_missing_packages "${test_packages[@]}"
   rm -rf "$logs"
   mkdir -p "$logs"
 

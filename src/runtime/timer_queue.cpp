@@ -2,7 +2,10 @@
 
 namespace clickburst::runtime {
 
-void TimerQueue::Add(Timer& timer) { timers_.push_back(&timer); }
+void TimerQueue::Add(Timer& timer) {
+  timer.creation_order_ = created_++;
+  timers_.push_back(&timer);
+}
 
 void TimerQueue::Remove(const Timer& timer) { std::erase(timers_, &timer); }
 

@@ -24,15 +24,16 @@ import time
 from typing import List, Optional, Sequence
 
 from harness import figures
-from harness.cases import DIALOG_TITLE, Stage, main, with_tails
+from harness.cases import Stage, main, with_tails
 from harness.process import sleep_until_ns
-from harness.receiver import Burst, Expectations, check_burst, finish, summary
+from harness.receiver import Burst, Expectations, check_burst, collect_burst, finish, summary
 from harness.xsession import RECEIVER_POINT
 
 PERIOD_NS = figures.PERIOD_NS
 # "About 28.9 s": loose enough for a loaded machine, tight enough that a Start which restarted
 # the burst (about 2 s later) or one stuck timer would show.
 LINUX_END = dict(run_s_min=figures.END_S - 0.4, run_s_max=figures.END_S + 1.0)
+DIALOG_TITLE = "clickburst: run-time error"
 
 
 def gaps_ms(instants: Sequence[int]) -> List[float]:
@@ -171,11 +172,16 @@ def case_start_hammered(args):
     return with_tails(failures, program, receiver), summary(burst)
 
 
-def ended_by_itself(status: Optional[int], expected: int, message: str, phrase: str) -> List[str]:
+def check_ended(status: Optional[int], expected: int, meaning: str, when: str, message: str,
+                phrase: str, phrase_meaning: str) -> List[str]:
     """An exit by the program's own hand with `expected`, and a message containing `phrase`."""
-    failures = [] if status == expected else [f"exit status {status}, expected {expected}"]
+    failures = []
+    if status is None:
+        failures.append(f"the program did not end {when}")
+    elif status != expected:
+        failures.append(f"exit status {status}, expected {expected} ({meaning})")
     if phrase not in message:
-        failures.append(f"standard error does not say {phrase!r}")
+        failures.append(f"standard error does not {phrase_meaning}")
     return failures
 
 
@@ -202,7 +208,8 @@ def case_no_xtest(args):
     print(f"  dialog shown {shown_s:.2f} s after Start; status {status}; stderr: {message!r}")
     if shown_s < figures.FIRST_CLICK_MS / 1000 - 0.1:
         failures.append(f"the error came {shown_s:.2f} s after Start, before the first click")
-    return failures + ended_by_itself(status, 70, message, "XTEST"), ""
+    return failures + check_ended(status, 70, "run-time error", "once its error dialog was "
+                                  "dismissed", message, "XTEST", "name XTEST"), ""
 
 
 def case_display_lost(args):
@@ -217,7 +224,9 @@ def case_display_lost(args):
         ended_s = ((program.exit_ns or 0) - lost_ns) / 1e9
         message = program.stderr.text()
     print(f"  status {status}, {ended_s:.3f} s after the server was killed; stderr: {message!r}")
-    return ended_by_itself(status, 69, message, "lost the connection to the X display"), ""
+    return check_ended(status, 69, "display lost", "10 s after its X server went away", message,
+                       "lost the connection to the X display",
+                       "say that the display was lost"), ""
 
 
 def case_valgrind(args):

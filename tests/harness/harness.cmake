@@ -1,14 +1,14 @@
 # harness_test(<name> <script> <labels> <timeout-s> [args...]): a test run by a Python script
 # that imports the harness (tests/harness). Each such test starts its own X display. Those of
 # the Windows build run their programs under the cross build's emulator (Wine), given to them
-# as --emulator words, and run alone: Wine keeps the cursor and the foreground window in its
-# server, one for all displays, and the Windows tests of the window use them too.
+# as --emulator words; they share Wine's one pointer, so no two of them run at once.
 # HARNESS_PROGRAMS: the options that name the platform's receiver, start_button and emulator
 # (the targets are built in tests/integration).
 # The system's python3 first: the harness needs its standard library only, and a per-user
 # interpreter shim may not be there for CI.
 find_program(CLICKBURST_PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
-find_program(CLICKBURST_PYTHON3 python3 REQUIRED)
+find_program(CLICKBURST_PYTHON3 python3)
+clickburst_require(CLICKBURST_PYTHON3 python3)
 
 set(HARNESS_EMULATOR_OPTIONS "")
 foreach(part IN LISTS CMAKE_CROSSCOMPILING_EMULATOR)
@@ -28,6 +28,6 @@ function(harness_test name script labels timeout)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
                        ENVIRONMENT PYTHONPATH=${PROJECT_SOURCE_DIR}/tests)
   if(WIN32)
-    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_pointer)
   endif()
 endfunction()
