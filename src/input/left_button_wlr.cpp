@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -82,9 +83,11 @@ void VirtualPointerLeftButton(bool pressed) {
       pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
   zwlr_virtual_pointer_v1_frame(g_pointer);
   if (!pressed && wl_display_flush(g_compositor.display) < 0 && errno != EAGAIN) {
-    runtime::RaiseFatalError(
-        std::string("lost the connection to the Wayland compositor (") + std::strerror(errno) + ")",
-        runtime::kExitNoDisplay);
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    runtime::RaiseFatalError(std::string("lost the connection to the Wayland compositor \"") +
+                                 (name != nullptr ? name : "") + "\" (" + std::strerror(errno) +
+                                 ")",
+                             runtime::kExitNoDisplay);
   }
 }
 
