@@ -11,11 +11,18 @@
 
 namespace clickburst::runtime {
 
+class TimerQueue;
+
 class Driver : public Clock {
  public:
   // Returns once the deadline has passed or input was dispatched; with no deadline, waits
   // for input only. Returns false when the program should end (its window was closed).
   virtual bool WaitUntil(std::optional<Instant> deadline) = 0;
+
+  // Where the window system runs loops of its own inside a dispatch (on Windows: moving the
+  // window, its menu, a dialog box), the driver delivers the queue's due ticks from inside
+  // them, so that ticks go on. The event loop hands its queue over before it starts.
+  virtual void ServeInNestedLoops(TimerQueue& /*timers*/) {}
 };
 
 }  // namespace clickburst::runtime

@@ -8,6 +8,7 @@
 namespace clickburst::runtime {
 
 inline void RunEventLoop(Driver& driver, TimerQueue& timers) {
+  driver.ServeInNestedLoops(timers);
   do {
     timers.DeliverDue();
   } while (driver.WaitUntil(timers.NextDeadline()));

@@ -19,11 +19,11 @@ RoutineAddress BindRoutine(const char* library, const char* routine) {
   if (module == nullptr) {
     RaiseBindingError(library, routine, "the library cannot be loaded (" + WindowsError() + ")");
   }
-  FARPROC address = GetProcAddress(module, routine);
-  if (address == nullptr) {
+  RoutineAddress address = nullptr;
+  if (!FindRoutine(module, routine, address)) {
     RaiseBindingError(library, routine, "the library has no such routine (" + WindowsError() + ")");
   }
-  return reinterpret_cast<RoutineAddress>(address);
+  return address;
 }
 
 }  // namespace clickburst::runtime

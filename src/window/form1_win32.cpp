@@ -1,10 +1,11 @@
 // Windows half of Form1: a plain Win32 window built from the layout table at the DPI of the
-// monitor it is on, and laid out again when it moves to a monitor of another DPI. Closing is
-// left to DefWindowProc; the run-time driver sees the window gone and ends the program.
+// monitor it is on, and laid out again when it moves to a monitor of another DPI. It does its
+// own dialog navigation, and once destroyed it posts WM_QUIT, which ends the program.
 #include <windows.h>
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <utility>
@@ -35,18 +36,14 @@ struct DpiRoutines {
   BOOL(WINAPI* system_parameters_info_for_dpi)(UINT, UINT, void*, UINT, UINT);
 };
 
-template <class Routine>
-void LookUp(HMODULE library, const char* name, Routine*& routine) {
-  routine = reinterpret_cast<Routine*>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
-}
-
 const DpiRoutines& Dpi() {
   static const DpiRoutines routines = [] {
     DpiRoutines found{};
     HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    LookUp(user32, "GetDpiForWindow", found.get_dpi_for_window);
-    LookUp(user32, "AdjustWindowRectExForDpi", found.adjust_window_rect_ex_for_dpi);
-    LookUp(user32, "SystemParametersInfoForDpi", found.system_parameters_info_for_dpi);
+    runtime::FindRoutine(user32, "GetDpiForWindow", found.get_dpi_for_window);
+    runtime::FindRoutine(user32, "AdjustWindowRectExForDpi", found.adjust_window_rect_ex_for_dpi);
+    runtime::FindRoutine(user32, "SystemParametersInfoForDpi",
+                         found.system_parameters_info_for_dpi);
     return found;
   }();
   return routines;
@@ -123,7 +120,10 @@ class Win32Form1Window final : public Form1Window {
                         this) == nullptr) {
       RaiseWindowError("CreateWindowExW");
     }
-    runtime::AdoptStartupWindow(window_);
+    // Tab, Alt+S, Space and Enter, as in a dialog box.
+    runtime::AdoptStartupWindow(window_, [this](MSG& message) {
+      return window_ != nullptr && IsDialogMessageW(window_, &message) != FALSE;
+    });
   }
 
   ~Win32Form1Window() override {
@@ -193,6 +193,9 @@ class Win32Form1Window final : public Form1Window {
       case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
         return 0;
+      case WM_DESTROY:
+        PostQuitMessage(0);  // the program ends with its window
+        return 0;
       case WM_NCDESTROY:
         OnNcDestroy();
         break;
@@ -208,8 +211,10 @@ class Win32Form1Window final : public Form1Window {
     for (const ControlLayout& control : kControls) {
       const bool is_button = control.kind == ControlKind::kCommandButton;
       // Labels show '&' as it is, as the FLTK window does: only a button has an access key.
-      const DWORD style = WS_CHILD | WS_VISIBLE |
-                          (is_button ? WS_TABSTOP | BS_DEFPUSHBUTTON : SS_LEFT | SS_NOPREFIX);
+      // They never wrap, whatever the font.
+      const DWORD style =
+          WS_CHILD | WS_VISIBLE |
+          (is_button ? WS_TABSTOP | BS_DEFPUSHBUTTON : SS_LEFTNOWORDWRAP | SS_NOPREFIX);
       HWND child = CreateWindowExW(
           0, is_button ? WC_BUTTONW : WC_STATICW, runtime::Widen(control.text).c_str(), style, 0, 0,
           0, 0, window_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(control))),
@@ -260,14 +265,34 @@ class Win32Form1Window final : public Form1Window {
     HFONT font = CreateControlFont(dpi);
     for (const ControlLayout& control : kControls) {
       HWND child = controls_[static_cast<size_t>(control.tab_index)];
-      SetWindowPos(child, nullptr, px(control.left), px(control.top), px(control.width),
-                   px(control.height), SWP_NOZORDER | SWP_NOACTIVATE);
+      int width = px(control.width);
+      if (control.kind == ControlKind::kLabel) {
+        // Where the font is wider than the layout planned for, a label runs past its box, as
+        // on Linux, rather than be cut off.
+        width = std::max(width, LabelTextWidth(child, font));
+      }
+      SetWindowPos(child, nullptr, px(control.left), px(control.top), width, px(control.height),
+                   SWP_NOZORDER | SWP_NOACTIVATE);
       SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     if (font_ != nullptr) {
       DeleteObject(font_);  // no control uses it any more
     }
     font_ = font;
+  }
+
+  // The width of a label's text in `font`, in pixels.
+  static int LabelTextWidth(HWND label, HFONT font) {
+    wchar_t text[256] = {};
+    const int length = GetWindowTextW(label, text, 256);
+    SIZE extent{};
+    if (HDC dc = GetDC(label); dc != nullptr) {
+      HGDIOBJ previous = SelectObject(dc, font);
+      GetTextExtentPoint32W(dc, text, length, &extent);
+      SelectObject(dc, previous);
+      ReleaseDC(label, dc);
+    }
+    return extent.cx;
   }
 
   std::function<void()> on_command1_click_;

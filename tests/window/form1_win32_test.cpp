@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
 
+#include "runtime/platform.h"
 #include "runtime/win32_window.h"
 #include "support/test_support.h"
 #include "window/form1.h"
@@ -23,6 +25,9 @@ class Form1Win32 : public ::testing::Test {
  protected:
   void SetUp() override {
     clickburst::testing::ThrowOnProcessExit();
+    MSG quit;  // left by an earlier case's window
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
     try {
       form_ = CreateForm1Window([this] { ++clicks_; });
     } catch (const clickburst::testing::ProcessEnded&) {
@@ -68,10 +73,29 @@ class Form1Win32 : public ::testing::Test {
     return text;
   }
 
-  // What the run-time driver's loop does with a message for the window.
-  bool DialogMessage(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
-    MSG msg{target, message, wparam, lparam, 0, {}};
-    return IsDialogMessageW(window_, &msg) != FALSE;
+  // Queues a message as input is queued, and lets the run-time driver's loop take it.
+  // Returns what the loop says: false once it has seen WM_QUIT.
+  static bool Deliver(HWND target, UINT message, WPARAM wparam, LPARAM lparam) {
+    PostMessageW(target, message, wparam, lparam);
+    return Pump();
+  }
+
+  static bool Pump() {
+    runtime::Driver& driver = runtime::OpenPlatformDriver();
+    return driver.WaitUntil(driver.Now());
+  }
+
+  // The label's text on one line in its font: a label is never narrower.
+  static int TextWidth(HWND label) {
+    const std::wstring text = TextOf(label);
+    HDC dc = GetDC(label);
+    HGDIOBJ previous =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, previous);
+    ReleaseDC(label, dc);
+    return extent.cx;
   }
 
   void ExpectLaidOutAt(int dpi) {
@@ -81,7 +105,11 @@ class Form1Win32 : public ::testing::Test {
                                            static_cast<UINT>(dpi)));
     for (size_t i = 0; i < kControls.size(); ++i) {
       SCOPED_TRACE(kControls[i].name);
-      EXPECT_EQ(RectInClient(controls_[i]), PixelRectAt(kControls[i], dpi));
+      PixelRect expected = PixelRectAt(kControls[i], dpi);
+      if (kControls[i].kind == ControlKind::kLabel) {
+        expected.width = std::max(expected.width, TextWidth(controls_[i]));
+      }
+      EXPECT_EQ(RectInClient(controls_[i]), expected);
       const LOGFONTW font = FontOf(controls_[i]);
       EXPECT_EQ(font.lfHeight, -TwipsToPixels(kFontHeightTwips, dpi));
       EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
@@ -120,6 +148,7 @@ TEST_F(Form1Win32, ControlsFollowTheLayoutTableInTabOrder) {
     } else {
       EXPECT_EQ(ClassOf(controls_[i]), L"Static");
       EXPECT_NE(style & SS_NOPREFIX, 0u) << "an '&' in a label must show as it is";
+      EXPECT_EQ(style & SS_TYPEMASK, static_cast<DWORD>(SS_LEFTNOWORDWRAP));
       EXPECT_EQ(style & WS_TABSTOP, 0u);
     }
   }
@@ -132,20 +161,21 @@ TEST_F(Form1Win32, Command1HasTheFocusAndGetsItBackOnActivation) {
   EXPECT_EQ(GetFocus(), controls_[kCommand1.tab_index]);
 }
 
+// The window does its own dialog navigation, through the run-time driver's loop.
 TEST_F(Form1Win32, ClickSpaceEnterAndAltSEachPressCommand1Once) {
   HWND command1 = controls_[kCommand1.tab_index];
   SendMessageW(command1, BM_CLICK, 0, 0);
   EXPECT_EQ(clicks_, 1) << "mouse click";
 
-  EXPECT_TRUE(DialogMessage(command1, WM_KEYDOWN, VK_SPACE, 0x00390001));
-  EXPECT_TRUE(DialogMessage(command1, WM_KEYUP, VK_SPACE, static_cast<LPARAM>(0xC0390001)));
+  EXPECT_TRUE(Deliver(command1, WM_KEYDOWN, VK_SPACE, 0x00390001));
+  EXPECT_TRUE(Deliver(command1, WM_KEYUP, VK_SPACE, static_cast<LPARAM>(0xC0390001)));
   EXPECT_EQ(clicks_, 2) << "Space";
 
-  EXPECT_TRUE(DialogMessage(command1, WM_KEYDOWN, VK_RETURN, 0x001C0001));
+  EXPECT_TRUE(Deliver(command1, WM_KEYDOWN, VK_RETURN, 0x001C0001));
   EXPECT_EQ(clicks_, 3) << "Enter";
 
   constexpr LPARAM kAltDown = 1 << 29;
-  EXPECT_TRUE(DialogMessage(command1, WM_SYSCHAR, 's', kAltDown | 0x001F0001));
+  EXPECT_TRUE(Deliver(command1, WM_SYSCHAR, 's', kAltDown | 0x001F0001));
   EXPECT_EQ(clicks_, 4) << "Alt+S";
 }
 
@@ -182,10 +212,12 @@ TEST_F(Form1Win32, ClassCarriesTheProgramIcons) {
   EXPECT_NE(GetClassLongPtrW(window_, GCLP_HICONSM), 0);
 }
 
-// The driver ends the program once the window is gone; the form outlives it safely.
-TEST_F(Form1Win32, ClosingDestroysTheWindow) {
+// Closing posts WM_QUIT, on which the driver's loop ends; the form outlives its window safely.
+TEST_F(Form1Win32, ClosingDestroysTheWindowAndEndsTheLoop) {
+  EXPECT_TRUE(Pump());
   SendMessageW(window_, WM_CLOSE, 0, 0);
   EXPECT_FALSE(IsWindow(window_));
+  EXPECT_FALSE(Pump());
   form_.reset();
 }
 
