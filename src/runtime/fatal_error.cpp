@@ -20,7 +20,9 @@ std::string Hex(StatusCode status) {
 }  // namespace
 
 void RaiseFatalError(std::string_view description, int exit_status) {
-  // Standard error first: it is the one report that cannot fail to appear.
+  // Standard error first: on Linux it reaches the terminal or the session's log whatever
+  // happens next. A Windows GUI program's standard error goes nowhere unless redirected:
+  // there the dialog, which comes up on top, is the report a user sees.
   std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(kReportTitle.size()), kReportTitle.data(),
                static_cast<int>(description.size()), description.data());
   std::fflush(stderr);
