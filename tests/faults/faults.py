@@ -24,7 +24,7 @@ import time
 from typing import List, Optional, Sequence
 
 from harness import figures
-from harness.cases import Stage, main, with_tails
+from harness.cases import DIALOG_TITLE, Stage, main, with_tails
 from harness.process import sleep_until_ns
 from harness.receiver import Burst, Expectations, check_burst, collect_burst, finish, summary
 from harness.xsession import RECEIVER_POINT
@@ -33,7 +33,6 @@ PERIOD_NS = figures.PERIOD_NS
 # "About 28.9 s": loose enough for a loaded machine, tight enough that a Start which restarted
 # the burst (about 2 s later) or one stuck timer would show.
 LINUX_END = dict(run_s_min=figures.END_S - 0.4, run_s_max=figures.END_S + 1.0)
-DIALOG_TITLE = "clickburst: run-time error"
 
 
 def gaps_ms(instants: Sequence[int]) -> List[float]:

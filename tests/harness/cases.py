@@ -25,6 +25,9 @@ from harness.process import Child, SessionError
 from harness.receiver import Receiver
 from harness.xsession import RECEIVER_POINT, RECEIVER_RECT, Window, XSession, overlaps, start_button
 
+# The title of the program's error dialog (src/runtime/fatal_error.cpp).
+DIALOG_TITLE = "clickburst: run-time error"
+
 Case = Callable[[argparse.Namespace], Tuple[List[str], str]]
 
 

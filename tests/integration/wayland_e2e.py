@@ -22,14 +22,13 @@ import time
 from typing import List, Tuple
 
 from harness import figures
-from harness.cases import Stage, main, with_tails
+from harness.cases import DIALOG_TITLE, Stage, main, with_tails
 from harness.process import sleep_until_ns
 from harness.receiver import Expectations, check_burst, finish, summary
 from harness.wayland import PARK, WaylandSession
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer"
-DIALOG_TITLE = "clickburst: run-time error"
 
 
 def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
