@@ -4,7 +4,9 @@
   burst            sway with Xwayland: the window comes up through Xwayland, Start is clicked
                    through the seat's cursor, and the cursor parked on receiver_wayland, a native
                    Wayland window, which gets the whole burst through the virtual pointer.
-                   Before Start (the window's early zero motion) nothing moves or clicks.
+                   Before Start nothing moves or clicks (the window's early zero motion goes
+                   to Xwayland 23.1+ only, which has the XWAYLAND extension; Debian 12's 22.1
+                   gets none, and a build that sends it anyway moved nothing here either).
   killed           sway: SIGKILL at three points of the click period leaves no button down
                    (wlroots releases nothing when a virtual pointer goes away).
   no_manager       weston (no virtual pointer manager) beside an Xvfb for the window: the notice
