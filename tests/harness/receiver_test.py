@@ -36,9 +36,10 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
 
     def test_a_missing_release_or_a_held_button_fails(self):
         burst = good_burst()
-        self.assertTrue(self.failures(good_burst(releases=burst.releases[:-1])))
+        self.assertEqual(self.failures(good_burst(releases=burst.releases[:-1])),
+                         ["447 releases for 448 presses"])
         held = "dd" + "u" * 2 + "du" * 446
-        self.assertTrue(self.failures(good_burst(button_order=held)))
+        self.assertIn("do not alternate", " ".join(self.failures(good_burst(button_order=held))))
 
     def test_a_press_inside_the_grace_fails(self):
         burst = good_burst()
@@ -46,8 +47,9 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
         self.assertIn("grace", " ".join(self.failures(burst)))
 
     def test_an_end_too_early_too_late_or_not_by_itself_fails(self):
-        self.assertTrue(self.failures(good_burst(run_s=27.5)))
-        self.assertTrue(self.failures(good_burst(run_s=31.5)))
+        for run_s in (27.5, 31.5):
+            self.assertEqual(self.failures(good_burst(run_s=run_s)),
+                             [f"ended {run_s:.2f} s after Start, expected 28.0-31.0 s"])
         self.assertIn("did not end by itself",
                       " ".join(self.failures(good_burst(exit_status=None, run_s=None))))
 
@@ -60,9 +62,10 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
 
     def test_other_buttons_and_a_moving_pointer_fail_but_motion_before_clicking_is_allowed(self):
         right = cs.Event("button", START_NS + 3000 * MS, 0, (3,))
-        self.assertTrue(self.failures(good_burst(other_buttons=[right])))
+        self.assertEqual(self.failures(good_burst(other_buttons=[right])),
+                         ["1 presses of other buttons [3]"])
         during = cs.Event("motion", START_NS + 5000 * MS, 0, (10, 10))
-        self.assertTrue(self.failures(good_burst(motions=[during])))
+        self.assertIn("pointer moved", " ".join(self.failures(good_burst(motions=[during]))))
         before = cs.Event("motion", START_NS + 500 * MS, 0, (10, 10))
         self.assertEqual(self.failures(good_burst(motions=[before])), [])
 
