@@ -1,9 +1,8 @@
 # shellcheck shell=bash
 # Shell functions shared by the project's commands (scripts/test.sh, scripts/run.sh,
-# bench/run.sh): what each installs, installing what is missing, a private X display with a
-# window manager, running quietly, and ending everything that was started when the caller
-# exits. Source it; it sets the EXIT trap. The caller sets `logs` (a folder) and `tool` (its
-# name).
+# bench/run.sh): what each installs, installing what is missing, and running quietly. Private
+# X displays and the Wine prefix are the Python harness's (tests/harness). Source it; the
+# caller sets `logs` (a folder) and `tool` (its name).
 
 # What each command installs on Debian 12, without recommends: what it relies on from a
 # recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR
@@ -63,82 +62,6 @@ install_missing_packages() {
     say "apt-get could not install ${missing[*]} (errors above)"
     return 1
   fi
-}
-
-# Everything started here, ended in reverse order on exit.
-started_pids=()
-wine_started=false
-tear_down() {
-  local pid
-  if $wine_started; then
-    wineserver -k >/dev/null 2>&1 || true
-  fi
-  for ((i = ${#started_pids[@]} - 1; i >= 0; i--)); do
-    pid=${started_pids[i]}
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-}
-trap tear_down EXIT
-
-# Polls `command...` every 0.1 s for up to `tenths` tenths of a second.
-wait_until() {
-  local tenths=$1
-  shift
-  for ((; tenths > 0; tenths--)); do
-    "$@" >/dev/null 2>&1 && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
-# openbox claims the root window some time before its event loop runs, and a window mapped
-# in between stays unmapped for good: it is ready once it has mapped a probe window.
-wait_for_window_manager() {
-  local probe ready=1 window
-  DISPLAY=$display xmessage -title clickburst-wm-probe "window manager probe" >/dev/null 2>&1 &
-  probe=$!
-  for ((tenths = 100; tenths > 0; tenths--)); do
-    window=$(DISPLAY=$display xdotool search --name clickburst-wm-probe 2>/dev/null | head -n 1)
-    if [[ -n $window ]]; then
-      if DISPLAY=$display xwininfo -id "$window" 2>/dev/null | grep -q IsViewable; then
-        ready=0
-        break
-      fi
-      DISPLAY=$display xdotool windowmap "$window" >/dev/null 2>&1 || true
-    fi
-    sleep 0.1
-  done
-  kill "$probe" 2>/dev/null || true
-  wait "$probe" 2>/dev/null || true
-  return "$ready"
-}
-
-# Starts Xvfb on the first free display from CLICKBURST_FIRST_DISPLAY, and openbox on it;
-# sets `display` to ":N".
-start_display() {
-  local first=${CLICKBURST_FIRST_DISPLAY:-60} n pid
-  for ((n = first; n < first + 30; n++)); do
-    [[ -e /tmp/.X$n-lock || -e /tmp/.X11-unix/X$n ]] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp -noreset >"$logs/xvfb-$n.log" 2>&1 &
-    pid=$!
-    if wait_until 100 env DISPLAY=":$n" xdpyinfo; then
-      started_pids+=("$pid")
-      display=:$n
-      DISPLAY=$display openbox --sm-disable >"$logs/openbox-$n.log" 2>&1 &
-      started_pids+=("$!")
-      # The window manager is up once it has claimed the root window.
-      wait_until 100 env DISPLAY="$display" sh -c \
-        'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"' ||
-        say "warning: openbox did not come up on $display"
-      wait_for_window_manager || say "warning: openbox on $display does not manage windows"
-      return 0
-    fi
-    kill "$pid" 2>/dev/null || true  # lost a race for the number: try the next
-    wait "$pid" 2>/dev/null || true
-  done
-  say "no free X display from :$first"
-  return 1
 }
 
 # Runs a command with its output appended to `log`, shown only if the command fails.

@@ -15,6 +15,7 @@ ends it all afterwards: python3 -m harness.xsession [--wine PREFIX] [--logs DIR]
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -220,10 +221,12 @@ class XSession:
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description="Runs a command on a private Xvfb and openbox.")
     parser.add_argument("--wine", metavar="PREFIX", help="a Wine prefix to create and serve")
-    parser.add_argument("--logs", help="a folder for the Wine prefix's creation log")
+    parser.add_argument("--logs", help="a folder for the X server's log and the Wine prefix's")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args(argv)
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    # A runner stopped with SIGTERM (a CI timeout) still takes its session down.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     try:
         with XSession() as x:
             env = x.env
@@ -235,6 +238,9 @@ def main(argv: Sequence[str]) -> int:
             finally:
                 if args.wine:
                     wine.stop_server(env)
+                if args.logs:
+                    with open(os.path.join(args.logs, "xvfb.log"), "w") as log:
+                        log.write(x.server.stderr.text() + "\n")
     except SessionError as error:
         print(f"xsession: ERROR {error}", file=sys.stderr)
         return 2
