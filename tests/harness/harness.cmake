@@ -1,7 +1,8 @@
 # harness_test(<name> <script> <labels> <timeout-s> [args...]): a test run by a Python script
 # that imports the harness (tests/harness). Each such test starts its own X display. Those of
 # the Windows build run their programs under the cross build's emulator (Wine), given to them
-# as --emulator words; they share Wine's one pointer, so no two of them run at once.
+# as --emulator words, and run alone: Wine keeps the cursor and the foreground window in its
+# server, one for all displays, and the Windows tests of the window use them too.
 # HARNESS_PROGRAMS: the options that name the platform's receiver, start_button and emulator
 # (the targets are built in tests/integration).
 # The system's python3 first: the harness needs its standard library only, and a per-user
@@ -28,6 +29,6 @@ function(harness_test name script labels timeout)
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
                        ENVIRONMENT PYTHONPATH=${PROJECT_SOURCE_DIR}/tests)
   if(WIN32)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_pointer)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()

@@ -118,13 +118,6 @@ class Child:
         return "\n".join(f"  {self.name}: {text}" for _, text in self.stderr.lines()[-count:])
 
 
-def end_all(children: Sequence[Optional[Child]]):
-    """Stops every child still running, the last started first."""
-    for child in reversed(children):
-        if child is not None and child.exit_status is None:
-            child.stop()
-
-
 def run(argv: Sequence[str], env: Optional[dict] = None, timeout_s: float = 20,
         check: bool = True) -> subprocess.CompletedProcess:
     """Runs a tool to its end; raises SessionError if it cannot, or (check) if it fails."""

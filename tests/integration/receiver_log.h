@@ -48,59 +48,45 @@ inline std::int64_t DeadlineNs(const Options& options) {
   return MonotonicNs() + static_cast<std::int64_t>(options.seconds * 1e9);
 }
 
-// Reads "WxH+X+Y" whole; from_chars, since sscanf is deprecated under MSVC.
-inline bool ParseGeometry(std::string_view text, Geometry& g) {
-  const char* at = text.data();
-  const char* const end = at + text.size();
-  for (auto [value, separator] :
-       {std::pair{&g.width, 'x'}, {&g.height, '+'}, {&g.x, '+'}, {&g.y, '\0'}}) {
-    const auto [next, error] = std::from_chars(at, end, *value);
-    if (error != std::errc{} ||
-        (separator == '\0' ? next != end : next == end || *next != separator)) {
-      return false;
-    }
-    at = next + 1;
-  }
-  return g.width > 0 && g.height > 0;
+// Reads a number from [at, end), then `then`, or the end where `then` is '\0'; from_chars,
+// since sscanf is deprecated under MSVC.
+template <class Number>
+bool Read(const char*& at, const char* end, Number& number, char then) {
+  const auto [next, error] = std::from_chars(at, end, number);
+  at = next == end ? next : next + 1;
+  return error == std::errc{} && (then == '\0' ? next == end : next != end && *next == then);
 }
 
-[[noreturn]] inline void Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s [--seconds S] [--geometry WxH+X+Y] [--spy] [--map NAME]\n",
-               program);
-  std::exit(2);
-}
-
-// Prints the reason and ends the process with status 2 on a bad command line.
+// Ends the process with status 2 and the usage on a bad command line.
 inline Options ParseOptions(int argc, char** argv) {
   Options options;
+  Geometry& g = options.geometry;
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
+    const std::string_view value = i + 1 < argc ? argv[i + 1] : "";
+    const char* at = value.data();
+    const char* const end = at + value.size();
+    bool valid = i + 1 < argc;
     if (option == "--spy") {
       options.spy = true;
       continue;
-    }
-    if (i + 1 == argc) {
-      Usage(argv[0]);
-    }
-    const std::string_view value = argv[++i];
-    if (option == "--seconds") {
-      const auto [end, error] =
-          std::from_chars(value.data(), value.data() + value.size(), options.seconds);
-      if (error != std::errc{} || end != value.data() + value.size() || options.seconds <= 0) {
-        std::fprintf(stderr, "receiver: --seconds wants a positive number\n");
-        std::exit(2);
-      }
+    } else if (option == "--seconds") {
+      valid = valid && Read(at, end, options.seconds, '\0') && options.seconds > 0;
     } else if (option == "--geometry") {
-      if (!ParseGeometry(value, options.geometry)) {
-        std::fprintf(stderr, "receiver: --geometry wants WxH+X+Y, not \"%s\"\n", argv[i]);
-        std::exit(2);
-      }
+      valid = valid && Read(at, end, g.width, 'x') && Read(at, end, g.height, '+') &&
+              Read(at, end, g.x, '+') && Read(at, end, g.y, '\0') && g.width > 0 && g.height > 0;
       options.full_screen = false;
     } else if (option == "--map") {
       options.map_name = value;
     } else {
-      Usage(argv[0]);
+      valid = false;
     }
+    if (!valid) {
+      std::fprintf(stderr, "usage: %s [--seconds S] [--geometry WxH+X+Y] [--spy] [--map NAME]\n",
+                   argv[0]);
+      std::exit(2);
+    }
+    ++i;
   }
   return options;
 }

@@ -86,7 +86,8 @@ bool PumpUntil(std::int64_t end_ns) {
 int main(int argc, char** argv) {
   Options options = ParseOptions(argc, argv);
   if (options.spy || !options.map_name.empty()) {
-    Usage(argv[0]);  // X11 only
+    std::fprintf(stderr, "receiver_win32: --spy and --map are X11's\n");
+    return 2;
   }
   if (options.full_screen) {
     options.geometry = {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), 0, 0};
