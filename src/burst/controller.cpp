@@ -10,9 +10,9 @@ namespace clickburst::burst {
 using runtime::CheckPropertySet;
 
 ClickBurstController::ClickBurstController(runtime::TimerQueue& timers)
-    : Timer1(timers, "Timer1", kClickTimerCreatedIntervalMs, [this] { OnClickTick(); }),
-      Timer2(timers, "Timer2", kArmPeriodMs, [this] { OnArmTick(); }),
-      Timer3(timers, "Timer3", kBurstLengthMs, [this] { OnStopTick(); }) {}
+    : Timer1(timers, kClickTimerCreatedIntervalMs, [this] { OnClickTick(); }),
+      Timer2(timers, kArmPeriodMs, [this] { OnArmTick(); }),
+      Timer3(timers, kBurstLengthMs, [this] { OnStopTick(); }) {}
 
 // Timer1 is left alone: a Start during a burst neither restarts nor doubles the clicking,
 // and re-enabling a running timer keeps its period, so the end stays where it was.

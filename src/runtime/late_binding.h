@@ -40,10 +40,6 @@ class DeclaredRoutine {
     return address_;
   }
 
-  bool Bound() const { return address_ != nullptr; }
-  const char* Library() const { return library_; }
-  const char* Routine() const { return routine_; }
-
  private:
   const char* library_;
   const char* routine_;

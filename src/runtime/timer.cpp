@@ -6,8 +6,8 @@
 
 namespace clickburst::runtime {
 
-Timer::Timer(TimerQueue& queue, std::string_view name, std::int32_t interval_ms, Handler on_timer)
-    : queue_(queue), name_(name), interval_ms_(interval_ms), on_timer_(std::move(on_timer)) {
+Timer::Timer(TimerQueue& queue, std::int32_t interval_ms, Handler on_timer)
+    : queue_(queue), interval_ms_(interval_ms), on_timer_(std::move(on_timer)) {
   queue_.Add(*this);
 }
 

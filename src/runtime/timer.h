@@ -13,15 +13,13 @@
 //  7. Once Enabled is set false, no tick of that timer is delivered, not even one already due.
 //  8. Ticks due at the same instant come in the order the timers were created.
 //
-// Usage: Timer t(queue, "Timer1", 100, [&] { OnClickTick(); });
+// Usage: Timer t(queue, 100, [&] { OnClickTick(); });
 //        CheckPropertySet(t.SetInterval(60), "Timer1", "Interval");
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <string>
-#include <string_view>
 
 #include "runtime/clock.h"
 #include "runtime/status.h"
@@ -37,7 +35,7 @@ class Timer {
   using Handler = std::function<void()>;
 
   // Created disabled, with the given Interval, as a control on a form is.
-  Timer(TimerQueue& queue, std::string_view name, std::int32_t interval_ms, Handler on_timer);
+  Timer(TimerQueue& queue, std::int32_t interval_ms, Handler on_timer);
   ~Timer();
   Timer(const Timer&) = delete;
   Timer& operator=(const Timer&) = delete;
@@ -46,10 +44,6 @@ class Timer {
   // A negative Interval is refused with kStatusInvalidArgument and changes nothing.
   StatusCode SetInterval(std::int32_t interval_ms);
 
-  bool Enabled() const { return enabled_; }
-  std::int32_t IntervalMs() const { return interval_ms_; }
-  const std::string& Name() const { return name_; }
-
  private:
   friend class TimerQueue;
 
@@ -57,11 +51,9 @@ class Timer {
   Duration Period() const { return std::chrono::milliseconds(interval_ms_); }
 
   TimerQueue& queue_;
-  std::string name_;
   std::int32_t interval_ms_;
   Handler on_timer_;
   bool enabled_ = false;
-  std::uint64_t creation_order_ = 0;
   Instant phase_{};             // start of the running period; ticks fall on phase + n * Interval
   std::optional<Instant> due_;  // the next tick, or none while disabled or with Interval 0
 };

@@ -2,10 +2,7 @@
 
 namespace clickburst::runtime {
 
-void TimerQueue::Add(Timer& timer) {
-  timer.creation_order_ = created_++;
-  timers_.push_back(&timer);
-}
+void TimerQueue::Add(Timer& timer) { timers_.push_back(&timer); }
 
 void TimerQueue::Remove(const Timer& timer) { std::erase(timers_, &timer); }
 

@@ -5,7 +5,6 @@
 // Usage: TimerQueue queue(clock);  ... for (;;) { queue.DeliverDue(); wait(queue.NextDeadline()); }
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -46,7 +45,6 @@ class TimerQueue {
 
   const Clock& clock_;
   std::vector<Timer*> timers_;  // in creation order
-  std::uint64_t created_ = 0;
   FaultInjector injector_;
 };
 

@@ -1,5 +1,6 @@
 // The click burst in virtual time: the exact timeline of one burst, Start pressed again,
 // the click limit, and a failing property set. Times are virtual milliseconds after Start.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,113 +18,95 @@
 namespace clickburst::burst {
 namespace {
 
-using runtime::Instant;
+using runtime::kExitEnded;
+using runtime::kExitRunTimeError;
+using runtime::Timer;
 using runtime::TimerProperty;
-using std::chrono::milliseconds;
-using testing::ProcessEnded;
+using testing::Ms;
+using testing::MsList;
+using Strings = std::vector<std::string>;
 
-class BurstTimeline : public ::testing::Test {
+// The presses of one whole burst from a Start at 0.
+const MsList kBurstClicksMs = testing::Grid(2060, 60, 448);
+
+class BurstTimeline : public testing::VirtualTimeTest {
  protected:
-  void SetUp() override { clickburst::testing::ThrowOnProcessExit(); }
-
-  void At(long long ms, std::function<void()> input) {
-    time_.At(Instant(milliseconds(ms)), std::move(input));
+  // Every property set is logged as "Timer2.Enabled"; the one FailOn names is refused.
+  void SetUp() override {
+    VirtualTimeTest::SetUp();
+    queue_.InjectFaultsForTesting([this](const Timer& timer, TimerProperty property) {
+      const bool refused = &timer == fail_timer_ && property == fail_property_;
+      sets_.push_back(NameOf(timer) +
+                      (property == TimerProperty::kEnabled ? ".Enabled" : ".Interval") +
+                      (refused ? " refused" : ""));
+      return refused ? runtime::kStatusFailed : runtime::kStatusOk;
+    });
   }
+
+  void FailOn(const Timer& timer, TimerProperty property) {
+    fail_timer_ = &timer;
+    fail_property_ = property;
+  }
+
+  std::string NameOf(const Timer& timer) const {
+    return &timer == &burst_.Timer1 ? "Timer1" : &timer == &burst_.Timer2 ? "Timer2" : "Timer3";
+  }
+
   void StartAt(long long ms) {
     At(ms, [this] { burst_.OnStartCommand(); });
   }
 
-  // Runs the event loop to `ms`; gives the exit status if the program ended on the way.
-  std::optional<int> RunUntil(long long ms) {
-    try {
-      time_.RunUntil(queue_, Instant(milliseconds(ms)));
-    } catch (const ProcessEnded& ended) {
-      return ended.status;
-    }
-    return std::nullopt;
+  // One whole burst from a Start at 0: 448 clicks on the 60 ms grid, and the end at 28900.
+  void ExpectOneBurst() {
+    EXPECT_EQ(NowMs(), 28900);
+    EXPECT_THAT(mouse_.PressMs(), ::testing::ElementsAreArray(kBurstClicksMs));
   }
 
-  long long NowMs() const {
-    return std::chrono::duration_cast<milliseconds>(time_.Now().time_since_epoch()).count();
-  }
-
-  std::vector<long long> ClickMs() const {
-    std::vector<long long> ms;
-    for (const auto press : mouse_.PressTimes()) {
-      ms.push_back(std::chrono::duration_cast<milliseconds>(press.time_since_epoch()).count());
-    }
-    return ms;
-  }
-
-  clickburst::testing::VirtualDriver time_;
-  runtime::TimerQueue queue_{time_};
-  clickburst::testing::MouseRecorder mouse_{time_};
+  testing::MouseRecorder mouse_{time_};
   ClickBurstController burst_{queue_};
+  Strings sets_;
+  const Timer* fail_timer_ = nullptr;
+  TimerProperty fail_property_ = TimerProperty::kEnabled;
 };
 
-TEST_F(BurstTimeline, TimersAreCreatedDisabledWithTheirIntervals) {
-  EXPECT_FALSE(burst_.Timer1.Enabled());
-  EXPECT_FALSE(burst_.Timer2.Enabled());
-  EXPECT_FALSE(burst_.Timer3.Enabled());
-  EXPECT_EQ(burst_.Timer1.IntervalMs(), 100);
-  EXPECT_EQ(burst_.Timer2.IntervalMs(), 2000);
-  EXPECT_EQ(burst_.Timer3.IntervalMs(), 28900);
-  EXPECT_EQ(burst_.ClickCount, 0);
-}
-
 TEST_F(BurstTimeline, NothingIsClickedBeforeStartHoweverLongWeWait) {
+  EXPECT_EQ(burst_.ClickCount, 0);
   EXPECT_EQ(RunUntil(24LL * 3600 * 1000), std::nullopt);
   EXPECT_TRUE(mouse_.calls().empty());
-  EXPECT_EQ(queue_.NextDeadline(), std::nullopt);
+  EXPECT_EQ(queue_.NextDeadline(), std::nullopt) << "every timer is created disabled";
 }
 
+TEST_F(BurstTimeline, EachTimerTicksOneIntervalAsCreatedAfterItIsEnabled) {
+  At(0, [this] { burst_.Timer1.SetEnabled(true); });  // 100 ms: clicks at 100 and 200
+  At(250, [this] { burst_.Timer1.SetEnabled(false); });
+  At(1000, [this] {
+    burst_.Timer2.SetEnabled(true);  // 2000 ms: arms the click timer at 3000, first click 3060
+    burst_.Timer3.SetEnabled(true);  // 28900 ms: the end at 29900
+  });
+  ASSERT_EQ(RunUntil(60000), kExitEnded);
+  EXPECT_EQ(NowMs(), 29900);
+  const MsList clicks = mouse_.PressMs();
+  ASSERT_GE(clicks.size(), 3u);
+  EXPECT_EQ(MsList(clicks.begin(), clicks.begin() + 3), (MsList{100, 200, 3060}));
+}
+
+// Each click is one press and one release at one instant, with no motion or data.
 TEST_F(BurstTimeline, OneBurstFromStartToTheEnd) {
   StartAt(0);
-  ASSERT_EQ(RunUntil(60000), runtime::kExitEnded);
+  At(28900, [] { ADD_FAILURE() << "input handled after the end"; });
+  ASSERT_EQ(RunUntil(28899), std::nullopt);
+  sets_.clear();
+  ASSERT_EQ(RunUntil(60000), kExitEnded);
   EXPECT_EQ(NowMs(), 28900);
-
-  const auto clicks = ClickMs();
-  ASSERT_EQ(clicks.size(), 448u);
-  for (std::size_t n = 0; n < clicks.size(); ++n) {
-    ASSERT_EQ(clicks[n], 2060 + 60 * static_cast<long long>(n)) << "click " << n;
+  std::vector<testing::MouseCall> clicks;
+  for (const long long ms : kBurstClicksMs) {
+    clicks.push_back({input::kMouseEventLeftDown, 0, 0, 0, 0, Ms(ms)});
+    clicks.push_back({input::kMouseEventLeftUp, 0, 0, 0, 0, Ms(ms)});
   }
-  EXPECT_EQ(clicks.back(), 28880);
+  EXPECT_THAT(mouse_.calls(), ::testing::ElementsAreArray(clicks));
   EXPECT_EQ(burst_.ClickCount, 449);
-  EXPECT_FALSE(burst_.Timer1.Enabled());
-  EXPECT_FALSE(burst_.Timer2.Enabled());
-  EXPECT_FALSE(burst_.Timer3.Enabled());
-}
-
-TEST_F(BurstTimeline, EveryClickIsOneDownThenOneUpWithNoMotionOrData) {
-  StartAt(0);
-  RunUntil(60000);
-  const auto& calls = mouse_.calls();
-  ASSERT_EQ(calls.size(), 2u * 448u);
-  for (std::size_t n = 0; n < calls.size(); ++n) {
-    const auto& call = calls[n];
-    EXPECT_EQ(call.flags, n % 2 == 0 ? input::kMouseEventLeftDown : input::kMouseEventLeftUp);
-    EXPECT_EQ(call.dx, 0u);
-    EXPECT_EQ(call.dy, 0u);
-    EXPECT_EQ(call.data, 0u);
-    EXPECT_EQ(call.extra_info, 0u);
-    EXPECT_EQ(call.at, calls[n - n % 2].at) << "press and release at one instant";
-  }
-}
-
-TEST_F(BurstTimeline, StopTickDisablesTheTimersInOrderThenEndsWithNothingAfter) {
-  std::vector<std::string> sets;
-  queue_.InjectFaultsForTesting([&](const runtime::Timer& timer, TimerProperty property) {
-    if (NowMs() == 28900) {
-      sets.push_back(timer.Name() +
-                     (property == TimerProperty::kEnabled ? ".Enabled" : ".Interval"));
-    }
-    return runtime::kStatusOk;
-  });
-  StartAt(0);
-  At(28900, [&] { ADD_FAILURE() << "input handled after the end"; });
-  ASSERT_EQ(RunUntil(60000), runtime::kExitEnded);
-  EXPECT_EQ(sets, (std::vector<std::string>{"Timer1.Enabled", "Timer2.Enabled", "Timer3.Enabled"}));
-  EXPECT_EQ(ClickMs().back(), 28880);
+  EXPECT_EQ(sets_, (Strings{"Timer1.Enabled", "Timer2.Enabled", "Timer3.Enabled"}));
+  EXPECT_EQ(queue_.NextDeadline(), std::nullopt) << "every timer disabled";
 }
 
 class StartAgain : public BurstTimeline, public ::testing::WithParamInterface<long long> {};
@@ -136,40 +119,33 @@ TEST_P(StartAgain, ResetsTheCountStartsNoSecondBurstAndKeepsTheEnd) {
     burst_.OnStartCommand();
     count_after_again = burst_.ClickCount;
   });
-  ASSERT_EQ(RunUntil(120000), runtime::kExitEnded);
-  EXPECT_EQ(NowMs(), 28900);
+  ASSERT_EQ(RunUntil(120000), kExitEnded);
+  ExpectOneBurst();  // a parallel burst would click in between
   EXPECT_EQ(count_after_again, 1);
-  const auto clicks = ClickMs();
-  ASSERT_EQ(clicks.size(), 448u);
-  EXPECT_EQ(clicks.front(), 2060);
-  for (std::size_t n = 1; n < clicks.size(); ++n) {
-    ASSERT_EQ(clicks[n] - clicks[n - 1], 60) << "a parallel burst would click in between";
-  }
+  const MsList clicks = mouse_.PressMs();
   const long long clicks_after_again =
       std::count_if(clicks.begin(), clicks.end(), [&](long long ms) { return ms > again; });
   EXPECT_EQ(burst_.ClickCount, 1 + clicks_after_again);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtAnyMoment, StartAgain,
-                         ::testing::Values(0, 1, 1999, 2000, 2001, 2060, 4000, 15000, 28880,
-                                           28899));
+                         ::testing::Values(0, 1, 1999, 2000, 2001, 2060, 4000, 15000, 28880, 28899),
+                         [](const auto& info) { return std::to_string(info.param) + "ms"; });
 
 TEST_F(BurstTimeline, StartPressedByEveryOwnClickStillEndsOnTime) {
   // The pointer left on Start: each of our clicks reaches Start as a queued press.
   mouse_.OnRelease([this] { time_.At(time_.Now(), [this] { burst_.OnStartCommand(); }); });
   StartAt(0);
-  ASSERT_EQ(RunUntil(120000), runtime::kExitEnded);
-  EXPECT_EQ(NowMs(), 28900);
-  EXPECT_EQ(ClickMs().size(), 448u);
+  ASSERT_EQ(RunUntil(120000), kExitEnded);
+  ExpectOneBurst();
 }
 
 TEST_F(BurstTimeline, AHundredStartsInTwoSecondsMakeOneBurst) {
   for (long long ms = 0; ms < 2000; ms += 20) {
     StartAt(ms);
   }
-  ASSERT_EQ(RunUntil(120000), runtime::kExitEnded);
-  EXPECT_EQ(NowMs(), 28900);
-  EXPECT_EQ(ClickMs().size(), 448u);
+  ASSERT_EQ(RunUntil(120000), kExitEnded);
+  ExpectOneBurst();
 }
 
 TEST_F(BurstTimeline, TickThatCrossesTheLimitDisablesTheClickTimerAndStillClicks) {
@@ -177,73 +153,63 @@ TEST_F(BurstTimeline, TickThatCrossesTheLimitDisablesTheClickTimerAndStillClicks
   At(0, [this] { burst_.OnArmTick(); });
   EXPECT_EQ(RunUntil(119), std::nullopt);
   EXPECT_EQ(burst_.ClickCount, kClickLimit);
-  EXPECT_TRUE(burst_.Timer1.Enabled());
+  EXPECT_EQ(queue_.NextDeadline(), Ms(120)) << "the click timer still runs";
 
   EXPECT_EQ(RunUntil(10000), std::nullopt);
   EXPECT_EQ(burst_.ClickCount, kClickLimit + 1);
-  EXPECT_FALSE(burst_.Timer1.Enabled());
-  EXPECT_EQ(ClickMs(), (std::vector<long long>{60, 120}));
+  EXPECT_EQ(queue_.NextDeadline(), std::nullopt) << "the click timer is disabled";
+  EXPECT_EQ(mouse_.PressMs(), (MsList{60, 120}));
 
   // Every later call does the same: counts, keeps the timer off, clicks.
   burst_.OnClickTick();
   EXPECT_EQ(burst_.ClickCount, kClickLimit + 2);
-  EXPECT_FALSE(burst_.Timer1.Enabled());
-  EXPECT_EQ(mouse_.PressTimes().size(), 3u);
+  EXPECT_EQ(queue_.NextDeadline(), std::nullopt);
+  EXPECT_EQ(mouse_.PressMs().size(), 3u);
 }
 
 // A property set that fails: the handler stops at that statement, the error names the
 // property and its status, and the program ends with the run-time error status.
-class FailingPropertySet : public BurstTimeline {
- protected:
-  void FailOn(std::string timer, TimerProperty property) {
-    queue_.InjectFaultsForTesting([=](const runtime::Timer& t, TimerProperty p) {
-      return t.Name() == timer && p == property ? runtime::kStatusFailed : runtime::kStatusOk;
-    });
-  }
-  int Expect(std::function<void()> handler, std::string* report) {
-    ::testing::internal::CaptureStderr();
-    int status = -1;
-    try {
-      handler();
-    } catch (const ProcessEnded& ended) {
-      status = ended.status;
-    }
-    *report = ::testing::internal::GetCapturedStderr();
-    return status;
-  }
-};
+using FailingPropertySet = BurstTimeline;
 
 TEST_F(FailingPropertySet, InStartStopsAtTheFailingStatement) {
-  FailOn("Timer3", TimerProperty::kEnabled);
+  FailOn(burst_.Timer3, TimerProperty::kEnabled);
   std::string report;
-  EXPECT_EQ(Expect([this] { burst_.OnStartCommand(); }, &report), runtime::kExitRunTimeError);
-  EXPECT_TRUE(burst_.Timer2.Enabled()) << "the statement before it ran";
-  EXPECT_FALSE(burst_.Timer3.Enabled());
-  EXPECT_EQ(burst_.ClickCount, 0) << "the statement after it did not";
+  EXPECT_EQ(testing::ExitStatusOf([this] { burst_.OnStartCommand(); }, &report), kExitRunTimeError);
+  EXPECT_EQ(sets_, (Strings{"Timer2.Enabled", "Timer3.Enabled refused"}));
+  EXPECT_EQ(burst_.ClickCount, 0) << "the statement after it did not run";
   EXPECT_NE(report.find("Timer3.Enabled"), std::string::npos) << report;
   EXPECT_NE(report.find("0x80004005"), std::string::npos) << report;
+  // The refused set changed nothing: Timer2 arms the clicks, but no Timer3 ends them.
+  EXPECT_EQ(queue_.NextDeadline(), Ms(2000));
+  EXPECT_EQ(RunUntil(30000), std::nullopt);
 }
 
 TEST_F(FailingPropertySet, InArmTickStopsBeforeEnablingTheClickTimer) {
-  FailOn("Timer1", TimerProperty::kInterval);
+  FailOn(burst_.Timer1, TimerProperty::kInterval);
   std::string report;
-  EXPECT_EQ(Expect([this] { burst_.OnArmTick(); }, &report), runtime::kExitRunTimeError);
-  EXPECT_FALSE(burst_.Timer1.Enabled());
+  EXPECT_EQ(testing::ExitStatusOf([this] { burst_.OnArmTick(); }, &report), kExitRunTimeError);
+  EXPECT_EQ(sets_, (Strings{"Timer1.Interval refused"}));
+  EXPECT_EQ(queue_.NextDeadline(), std::nullopt) << "the click timer is not enabled";
   EXPECT_NE(report.find("Timer1.Interval"), std::string::npos) << report;
 }
 
 TEST_F(FailingPropertySet, InStopTickNeverReachesTheNormalEnd) {
   StartAt(0);
   ASSERT_EQ(RunUntil(28899), std::nullopt);
-  FailOn("Timer2", TimerProperty::kEnabled);
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(RunUntil(60000), runtime::kExitRunTimeError);
-  const std::string report = ::testing::internal::GetCapturedStderr();
+  sets_.clear();
+  FailOn(burst_.Timer2, TimerProperty::kEnabled);
+  std::string report;
+  EXPECT_EQ(testing::ExitStatusOf([this] { time_.RunUntil(queue_, Ms(60000)); }, &report),
+            kExitRunTimeError);
   EXPECT_EQ(NowMs(), 28900);
-  EXPECT_FALSE(burst_.Timer1.Enabled());
-  EXPECT_TRUE(burst_.Timer2.Enabled());
-  EXPECT_TRUE(burst_.Timer3.Enabled());
+  EXPECT_EQ(sets_, (Strings{"Timer1.Enabled", "Timer2.Enabled refused"}));
   EXPECT_NE(report.find("Timer2.Enabled"), std::string::npos) << report;
+  // Timer1 is off (its next tick would be 28940) and Timer2 still on (30000); Timer3 still
+  // runs too: once nothing fails, its next tick ends the program.
+  EXPECT_EQ(queue_.NextDeadline(), Ms(30000));
+  fail_timer_ = nullptr;
+  EXPECT_EQ(RunUntil(120000), kExitEnded);
+  EXPECT_EQ(NowMs(), 57800);
 }
 
 }  // namespace

@@ -10,8 +10,6 @@
 namespace clickburst::runtime {
 namespace {
 
-using clickburst::testing::ProcessEnded;
-
 // A library every machine of the platform has, a routine in it, and its signature.
 #ifdef _WIN32
 constexpr const char* kSystemLibrary = "kernel32";
@@ -23,61 +21,59 @@ constexpr const char* kSystemRoutine = "getpid";
 using SystemRoutine = int();
 #endif
 
+// Counts the capability checks, which run once, right after a successful lookup.
 class LateBinding : public ::testing::Test {
  protected:
-  void SetUp() override { clickburst::testing::ThrowOnProcessExit(); }
-
-  // Binds `routine` and returns what the failure reported, with the exit status.
-  template <class Signature>
-  std::string BindFailure(DeclaredRoutine<Signature>& routine, int* status) {
-    ::testing::internal::CaptureStderr();
-    try {
-      routine.Get();
-      *status = -1;
-    } catch (const ProcessEnded& ended) {
-      *status = ended.status;
-    }
-    return ::testing::internal::GetCapturedStderr();
+  void SetUp() override {
+    clickburst::testing::ThrowOnProcessExit();
+    checks_ = 0;
   }
+  static void CountCheck() { ++checks_; }
+
+  static inline int checks_ = 0;
 };
 
-TEST_F(LateBinding, BindsOnTheFirstCallAndKeepsTheAddress) {
-  DeclaredRoutine<SystemRoutine> routine{kSystemLibrary, kSystemRoutine};
-  EXPECT_FALSE(routine.Bound());
+TEST_F(LateBinding, BindsOnTheFirstCallOnceAndKeepsTheAddress) {
+  DeclaredRoutine<SystemRoutine> routine{kSystemLibrary, kSystemRoutine, &CountCheck};
+  EXPECT_EQ(checks_, 0) << "bound before the first call";
   auto* first = routine.Get();
   ASSERT_NE(first, nullptr);
-  EXPECT_TRUE(routine.Bound());
+  EXPECT_EQ(checks_, 1);
   EXPECT_EQ(routine.Get(), first);
+  EXPECT_EQ(checks_, 1) << "bound again";
   first();  // really callable
 }
 
-TEST_F(LateBinding, CapabilityCheckRunsOnceAtBinding) {
-  static int checks = 0;
-  checks = 0;
-  DeclaredRoutine<SystemRoutine> routine{kSystemLibrary, kSystemRoutine, [] { ++checks; }};
-  routine.Get();
-  routine.Get();
-  EXPECT_EQ(checks, 1);
+struct Unbindable {
+  const char* case_name;
+  const char* library;
+  const char* routine;
+};
+
+class UnbindableRoutine : public LateBinding, public ::testing::WithParamInterface<Unbindable> {};
+
+// Nothing is kept from a failed lookup: every call fails alike, and no check runs.
+TEST_P(UnbindableRoutine, IsARunTimeErrorNamingLibraryAndRoutine) {
+  const Unbindable& unbindable = GetParam();
+  DeclaredRoutine<SystemRoutine> routine{unbindable.library, unbindable.routine, &CountCheck};
+  for (int call = 1; call <= 2; ++call) {
+    SCOPED_TRACE(call);
+    std::string report;
+    EXPECT_EQ(clickburst::testing::ExitStatusOf([&] { routine.Get(); }, &report),
+              kExitRunTimeError);
+    EXPECT_NE(report.find(std::string("\"") + unbindable.library + "\""), std::string::npos)
+        << report;
+    EXPECT_NE(report.find(std::string("\"") + unbindable.routine + "\""), std::string::npos)
+        << report;
+  }
+  EXPECT_EQ(checks_, 0);
 }
 
-TEST_F(LateBinding, MissingLibraryIsARunTimeErrorNamingLibraryAndRoutine) {
-  DeclaredRoutine<SystemRoutine> routine{"clickburst-no-such-library", "NoSuchRoutine"};
-  int status = 0;
-  const std::string report = BindFailure(routine, &status);
-  EXPECT_EQ(status, kExitRunTimeError);
-  EXPECT_NE(report.find("\"clickburst-no-such-library\""), std::string::npos) << report;
-  EXPECT_NE(report.find("\"NoSuchRoutine\""), std::string::npos) << report;
-  EXPECT_FALSE(routine.Bound());
-}
-
-TEST_F(LateBinding, MissingRoutineIsARunTimeErrorNamingLibraryAndRoutine) {
-  DeclaredRoutine<SystemRoutine> routine{kSystemLibrary, "clickburst_no_such_routine"};
-  int status = 0;
-  const std::string report = BindFailure(routine, &status);
-  EXPECT_EQ(status, kExitRunTimeError);
-  EXPECT_NE(report.find(std::string("\"") + kSystemLibrary + "\""), std::string::npos) << report;
-  EXPECT_NE(report.find("\"clickburst_no_such_routine\""), std::string::npos) << report;
-}
+INSTANTIATE_TEST_SUITE_P(
+    LateBinding, UnbindableRoutine,
+    ::testing::Values(Unbindable{"MissingLibrary", "clickburst-no-such-library", "NoSuchRoutine"},
+                      Unbindable{"MissingRoutine", kSystemLibrary, "clickburst_no_such_routine"}),
+    [](const auto& info) { return std::string(info.param.case_name); });
 
 }  // namespace
 }  // namespace clickburst::runtime

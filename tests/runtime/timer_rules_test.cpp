@@ -1,8 +1,10 @@
-// The timer control's rules (timer.h), one case each, in virtual time.
+// The timer control's rules (timer.h) in virtual time. Most cases are one timer, a script of
+// property sets and busy spells, and the virtual milliseconds its ticks come at.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <memory>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,197 +15,125 @@
 namespace clickburst::runtime {
 namespace {
 
-using std::chrono::milliseconds;
-using Ms = std::vector<long long>;
+using clickburst::testing::Grid;
+using clickburst::testing::Ms;
+using clickburst::testing::MsList;
+using TimerRules = clickburst::testing::VirtualTimeTest;
 
-class TimerRules : public ::testing::Test {
- protected:
-  // A timer whose ticks are logged as the virtual millisecond they came at.
-  Timer& MakeTimer(std::string name, std::int32_t interval_ms) {
-    auto& log = logs_.emplace_back();
-    timers_.push_back(std::make_unique<Timer>(queue_, name, interval_ms, [this, &log, name] {
-      log.push_back(NowMs());
-      order_.push_back(name);
-    }));
-    return *timers_.back();
-  }
-  long long NowMs() const {
-    return std::chrono::duration_cast<milliseconds>(time_.Now().time_since_epoch()).count();
-  }
-  void At(long long ms, std::function<void()> input) {
-    time_.At(Instant(milliseconds(ms)), std::move(input));
-  }
-  void RunUntil(long long ms) { time_.RunUntil(queue_, Instant(milliseconds(ms))); }
-  const Ms& Ticks(std::size_t timer) const { return logs_[timer]; }
+// Input at a virtual millisecond: a property set, which must return `status`, or a spell that
+// keeps the thread busy.
+struct Step {
+  long long at_ms;
+  std::function<StatusCode(Timer&, clickburst::testing::VirtualDriver&)> input;
+  StatusCode status = kStatusOk;
+};
+Step Enable(long long at_ms) {
+  return {at_ms, [](Timer& timer, auto&) { return timer.SetEnabled(true); }};
+}
+Step Disable(long long at_ms) {
+  return {at_ms, [](Timer& timer, auto&) { return timer.SetEnabled(false); }};
+}
+Step Interval(long long at_ms, std::int32_t ms, StatusCode status = kStatusOk) {
+  return {at_ms, [ms](Timer& timer, auto&) { return timer.SetInterval(ms); }, status};
+}
+Step Busy(long long at_ms, long long ms) {
+  return {at_ms, [ms](Timer&, auto& time) {
+            time.Advance(std::chrono::milliseconds(ms));
+            return kStatusOk;
+          }};
+}
 
-  clickburst::testing::VirtualDriver time_;
-  TimerQueue queue_{time_};
-  std::deque<Ms> logs_;
-  std::vector<std::unique_ptr<Timer>> timers_;
-  std::vector<std::string> order_;
+struct TimelineCase {
+  const char* name;
+  std::int32_t interval_ms;  // as created
+  std::vector<Step> steps;
+  long long until_ms;
+  MsList ticks;
+  std::optional<long long> next_ms;  // the queue's next deadline at the end
+  long long handler_busy_ms = 0;     // work done by every tick's handler
 };
 
-TEST_F(TimerRules, CreatedDisabledNeverTicks) {
-  Timer& timer = MakeTimer("t", 10);
-  RunUntil(100000);
-  EXPECT_FALSE(timer.Enabled());
-  EXPECT_TRUE(Ticks(0).empty());
-  EXPECT_EQ(queue_.NextDeadline(), std::nullopt);
-}
+// clang-format off
+const TimelineCase kTimelines[] = {
+    {"CreatedDisabledNeverTicks", 10, {}, 100000, {}, std::nullopt},
+    {"EnablingStartsAPeriodFromNow", 60, {Enable(1000)}, 1200, {1060, 1120, 1180}, 1240},
+    {"EnablingARunningTimerDoesNotRestartItsPeriod", 100, {Enable(0), Enable(150), Enable(199)},
+     300, {100, 200, 300}, 400},
+    {"SettingTheSameIntervalChangesNothing", 100, {Enable(0), Interval(150, 100)},
+     300, {100, 200, 300}, 400},
+    {"NewIntervalOnAnEnabledTimerRestartsFromNow", 100, {Enable(0), Interval(150, 30)},
+     250, {100, 180, 210, 240}, 270},
+    {"NewIntervalOnADisabledTimerIsOnlyStored", 100, {Interval(50, 60), Enable(500)},
+     630, {560, 620}, 680},
+    {"NegativeIntervalIsRefusedAndChangesNothing", 100,
+     {Interval(0, -1, kStatusInvalidArgument), Enable(0)}, 250, {100, 200}, 300},
+    // Enabled with Interval 0, it stays enabled: a real period later on starts from that moment.
+    {"IntervalZeroNeverTicksButStaysEnabled", 0, {Enable(0), Interval(10000, 40)},
+     10100, {10040, 10080}, 10120},
+    // Each tick's handler takes 25 ms of its 60 ms period: tick n still comes at 60 * n.
+    {"SlowHandlersDoNotMoveTheGrid", 60, {Enable(0)}, 60000, Grid(60, 60, 1000), 60060, 25},
+    // 70 ms of work per 60 ms tick: ticks fall late, but each is owed to a slot of the original
+    // grid (60 * n), and when the lateness passes half a period a slot is dropped (360), so the
+    // timer catches up with its phase instead of drifting or piling up.
+    {"HandlerLongerThanItsPeriodStaysOnThePhase", 60, {Enable(0)},
+     500, {60, 130, 200, 270, 340, 420, 490}, 540, 70},
+    // Right after the tick at 60 the process stalls for a second: the ticks due at 120 .. 1020
+    // are missed. One late tick at 1060; the next slot at least 30 ms on is 1140, then the grid.
+    {"StallDeliversOneLateTickAndDropsTheMissedOnes", 60, {Enable(0), Busy(60, 1000)},
+     1300, {60, 1060, 1140, 1200, 1260}, 1320},
+    {"TickLateByLessThanHalfAPeriodKeepsTheNextSlot", 100, {Enable(0), Busy(90, 50)},
+     300, {140, 200, 300}, 400},
+    {"TickLateByMoreThanHalfAPeriodSkipsTheNextSlot", 100, {Enable(0), Busy(90, 70)},
+     400, {160, 300, 400}, 500},
+    {"NoTickAfterDisabling", 10, {Enable(0), Disable(35)}, 1000, {10, 20, 30}, std::nullopt},
+};
+// clang-format on
 
-TEST_F(TimerRules, EnablingStartsAPeriodFromNow) {
-  Timer& timer = MakeTimer("t", 60);
-  At(1000, [&] { EXPECT_EQ(timer.SetEnabled(true), kStatusOk); });
-  RunUntil(1200);
-  EXPECT_EQ(Ticks(0), (Ms{1060, 1120, 1180}));
-}
+class TimerTimeline : public TimerRules, public ::testing::WithParamInterface<TimelineCase> {};
 
-TEST_F(TimerRules, EnablingARunningTimerDoesNotRestartItsPeriod) {
-  Timer& timer = MakeTimer("t", 100);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(150, [&] { EXPECT_EQ(timer.SetEnabled(true), kStatusOk); });
-  At(199, [&] { timer.SetEnabled(true); });
-  RunUntil(300);
-  EXPECT_EQ(Ticks(0), (Ms{100, 200, 300}));
-}
-
-TEST_F(TimerRules, SettingTheSameIntervalChangesNothing) {
-  Timer& timer = MakeTimer("t", 100);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(150, [&] { EXPECT_EQ(timer.SetInterval(100), kStatusOk); });
-  RunUntil(300);
-  EXPECT_EQ(Ticks(0), (Ms{100, 200, 300}));
-}
-
-TEST_F(TimerRules, NewIntervalOnAnEnabledTimerRestartsFromNow) {
-  Timer& timer = MakeTimer("t", 100);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(150, [&] { timer.SetInterval(30); });
-  RunUntil(250);
-  EXPECT_EQ(Ticks(0), (Ms{100, 180, 210, 240}));
-}
-
-TEST_F(TimerRules, NewIntervalOnADisabledTimerIsOnlyStored) {
-  Timer& timer = MakeTimer("t", 100);
-  At(50, [&] { timer.SetInterval(60); });
-  At(500, [&] { timer.SetEnabled(true); });
-  RunUntil(630);
-  EXPECT_EQ(timer.IntervalMs(), 60);
-  EXPECT_EQ(Ticks(0), (Ms{560, 620}));
-}
-
-TEST_F(TimerRules, NegativeIntervalIsRefusedAndChangesNothing) {
-  Timer& timer = MakeTimer("t", 100);
-  EXPECT_EQ(timer.SetInterval(-1), kStatusInvalidArgument);
-  EXPECT_EQ(timer.IntervalMs(), 100);
-}
-
-TEST_F(TimerRules, IntervalZeroNeverTicksButStaysEnabled) {
-  Timer& timer = MakeTimer("t", 0);
-  At(0, [&] { timer.SetEnabled(true); });
-  RunUntil(10000);
-  EXPECT_TRUE(timer.Enabled());
-  EXPECT_TRUE(Ticks(0).empty());
-  // A real period later on starts from that moment.
-  At(10000, [&] { timer.SetInterval(40); });
-  RunUntil(10100);
-  EXPECT_EQ(Ticks(0), (Ms{10040, 10080}));
-}
-
-TEST_F(TimerRules, SlowHandlersDoNotMoveTheGrid) {
-  // Each tick's handler takes 25 ms of its 60 ms period: tick n still comes at 60 * n.
-  Timer* timer = nullptr;
-  std::vector<long long> ticks;
-  timers_.push_back(std::make_unique<Timer>(queue_, "t", 60, [&] {
+TEST_P(TimerTimeline, TicksComeAtTheirSlots) {
+  const TimelineCase& c = GetParam();
+  MsList ticks;
+  Timer timer(queue_, c.interval_ms, [&] {
     ticks.push_back(NowMs());
-    time_.Advance(milliseconds(25));
-  }));
-  timer = timers_.back().get();
-  At(0, [&] { timer->SetEnabled(true); });
-  RunUntil(60 * 1000);
-  ASSERT_EQ(ticks.size(), 1000u);
-  for (std::size_t n = 0; n < ticks.size(); ++n) {
-    ASSERT_EQ(ticks[n], static_cast<long long>(60 * (n + 1))) << "tick " << n;
+    time_.Advance(std::chrono::milliseconds(c.handler_busy_ms));
+  });
+  for (const Step& step : c.steps) {
+    At(step.at_ms, [&] { EXPECT_EQ(step.input(timer, time_), step.status) << step.at_ms; });
   }
+  RunUntil(c.until_ms);
+  EXPECT_THAT(ticks, ::testing::ElementsAreArray(c.ticks));
+  EXPECT_EQ(queue_.NextDeadline(), c.next_ms ? std::optional(Ms(*c.next_ms)) : std::nullopt);
 }
 
-TEST_F(TimerRules, HandlerLongerThanItsPeriodStaysOnThePhase) {
-  // 70 ms of work per 60 ms tick: ticks fall late, but each is owed to a slot of the original
-  // grid (60 * n), and when the lateness passes half a period a slot is dropped (360), so
-  // the timer catches up with its phase instead of drifting or piling up.
-  Timer* timer = nullptr;
-  std::vector<long long> ticks;
-  timers_.push_back(std::make_unique<Timer>(queue_, "t", 60, [&] {
-    ticks.push_back(NowMs());
-    time_.Advance(milliseconds(70));
-  }));
-  timer = timers_.back().get();
-  At(0, [&] { timer->SetEnabled(true); });
-  RunUntil(500);
-  EXPECT_EQ(ticks, (Ms{60, 130, 200, 270, 340, 420, 490}));
-}
-
-TEST_F(TimerRules, StallDeliversOneLateTickAndDropsTheMissedOnes) {
-  // The tick at 60 stalls the process for a second: the ticks due at 120 .. 1020 are missed.
-  Timer* timer = nullptr;
-  std::vector<long long> ticks;
-  timers_.push_back(std::make_unique<Timer>(queue_, "t", 60, [&] {
-    ticks.push_back(NowMs());
-    if (ticks.size() == 1) {
-      time_.Advance(milliseconds(1000));
-    }
-  }));
-  timer = timers_.back().get();
-  At(0, [&] { timer->SetEnabled(true); });
-  RunUntil(1300);
-  // One late tick at 1060; the next slot at least 30 ms on is 1140, then the grid again.
-  EXPECT_EQ(ticks, (Ms{60, 1060, 1140, 1200, 1260}));
-}
-
-TEST_F(TimerRules, TickLateByLessThanHalfAPeriodKeepsTheNextSlot) {
-  Timer& timer = MakeTimer("t", 100);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(90, [&] { time_.Advance(milliseconds(50)); });  // busy until 140
-  RunUntil(300);
-  EXPECT_EQ(Ticks(0), (Ms{140, 200, 300}));
-}
-
-TEST_F(TimerRules, TickLateByMoreThanHalfAPeriodSkipsTheNextSlot) {
-  Timer& timer = MakeTimer("t", 100);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(90, [&] { time_.Advance(milliseconds(70)); });  // busy until 160
-  RunUntil(400);
-  EXPECT_EQ(Ticks(0), (Ms{160, 300, 400}));
-}
+INSTANTIATE_TEST_SUITE_P(TimerRules, TimerTimeline, ::testing::ValuesIn(kTimelines),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TimerRules, DisablingDropsATickThatIsAlreadyDue) {
-  // Both are due at 100; "a", created first, disables "b" before b's tick is delivered.
+  // Both are due at 100; a, created first, disables b before b's tick is delivered, and b
+  // never ticks again.
+  std::vector<std::string> order;
   Timer* b = nullptr;
-  timers_.push_back(std::make_unique<Timer>(queue_, "a", 100, [&] { b->SetEnabled(false); }));
-  Timer& a = *timers_.back();
-  b = &MakeTimer("b", 100);
+  Timer a(queue_, 100, [&] {
+    order.emplace_back("a");
+    b->SetEnabled(false);
+  });
+  Timer b_timer(queue_, 100, [&] { order.emplace_back("b"); });
+  b = &b_timer;
   At(0, [&] {
     a.SetEnabled(true);
     b->SetEnabled(true);
   });
   RunUntil(1000);
-  EXPECT_TRUE(Ticks(0).empty());
-  EXPECT_FALSE(b->Enabled());
-}
-
-TEST_F(TimerRules, NoTickAfterDisablingFromAHandler) {
-  Timer& timer = MakeTimer("t", 10);
-  At(0, [&] { timer.SetEnabled(true); });
-  At(35, [&] { timer.SetEnabled(false); });
-  RunUntil(1000);
-  EXPECT_EQ(Ticks(0), (Ms{10, 20, 30}));
-  EXPECT_EQ(queue_.NextDeadline(), std::nullopt);
+  EXPECT_EQ(order, std::vector<std::string>(10, "a"));
 }
 
 TEST_F(TimerRules, TicksDueTogetherComeInCreationOrder) {
-  Timer& first = MakeTimer("Timer1", 60);
-  Timer& second = MakeTimer("Timer2", 120);
-  Timer& third = MakeTimer("Timer3", 40);
+  std::vector<std::string> order;
+  const auto log = [&order](const char* name) { return [&order, name] { order.push_back(name); }; };
+  Timer first(queue_, 60, log("Timer1"));
+  Timer second(queue_, 120, log("Timer2"));
+  Timer third(queue_, 40, log("Timer3"));
   // Enabled in reverse order, all at 0: at 120 all three are due at once.
   At(0, [&] {
     third.SetEnabled(true);
@@ -211,8 +141,8 @@ TEST_F(TimerRules, TicksDueTogetherComeInCreationOrder) {
     first.SetEnabled(true);
   });
   RunUntil(120);
-  EXPECT_EQ(order_, (std::vector<std::string>{"Timer3", "Timer1", "Timer3",     // 40, 60, 80
-                                              "Timer1", "Timer2", "Timer3"}));  // all at 120
+  EXPECT_EQ(order, (std::vector<std::string>{"Timer3", "Timer1", "Timer3",     // 40, 60, 80
+                                             "Timer1", "Timer2", "Timer3"}));  // all at 120
 }
 
 }  // namespace

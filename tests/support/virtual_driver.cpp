@@ -34,4 +34,10 @@ void VirtualDriver::RunUntil(runtime::TimerQueue& timers, Instant horizon) {
   runtime::RunEventLoop(*this, timers);
 }
 
+void VirtualTimeTest::SetUp() { ThrowOnProcessExit(); }
+
+std::optional<int> VirtualTimeTest::RunUntil(long long ms) {
+  return ExitStatusOf([&] { time_.RunUntil(queue_, Ms(ms)); });
+}
+
 }  // namespace clickburst::testing

@@ -3,9 +3,11 @@
 // is dispatched at its own instant; where input and a tick fall on the same instant, the
 // tick comes first. The run ends at a chosen horizon.
 //
-// Usage: VirtualDriver time; TimerQueue q(time); time.At(ms(5000), [&] { c.OnStartCommand(); });
-//        time.RunUntil(q, ms(30000));
+// Usage: class T : public VirtualTimeTest {};  At(5000, [&] { c.OnStartCommand(); });
+//        EXPECT_EQ(RunUntil(30000), runtime::kExitEnded);
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
@@ -13,6 +15,7 @@
 
 #include "runtime/driver.h"
 #include "runtime/timer_queue.h"
+#include "support/test_support.h"
 
 namespace clickburst::testing {
 
@@ -37,6 +40,20 @@ class VirtualDriver final : public runtime::Driver {
   Instant now_{};
   Instant horizon_{};
   std::multimap<Instant, std::function<void()>> inputs_;
+};
+
+// A timer queue on virtual time, with the end of the process caught as its exit status.
+class VirtualTimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  void At(long long ms, std::function<void()> input) { time_.At(Ms(ms), std::move(input)); }
+  // Runs the event loop to `ms`; gives the exit status if the program ended on the way.
+  std::optional<int> RunUntil(long long ms);
+  long long NowMs() const { return MsOf(time_.Now()); }
+
+  VirtualDriver time_;
+  runtime::TimerQueue queue_{time_};
 };
 
 }  // namespace clickburst::testing
