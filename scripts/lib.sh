@@ -15,12 +15,20 @@ run_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
+# The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
+# dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
+release_packages=(
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev imagemagick
+  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
+)
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
-# tests' compositors, and passwd for the unprivileged user they run sway as.
+# tests' compositors, and passwd for the unprivileged user they run sway as; the release test
+# makes a release and lints it.
 test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
   wayland-protocols sway xwayland weston passwd
+  git dpkg-dev file fakeroot lintian appstream
 )
 # The benchmark: what the tests build and run, and gnuplot for its plot.
 bench_packages=("${test_packages[@]}" gnuplot-nox)

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The release command. On Debian 12: installs what is missing, builds the committed HEAD
+# afresh in a scratch folder for Linux and for Windows (mingw-w64), and writes with CPack
+#   dist/clickburst_<version>_amd64.deb   dist/clickburst-<version>-win64.zip   dist/SHA256SUMS
+# The same commit gives the same bytes, whenever and wherever it is built: README.md,
+# "Install", tells how to check a release against its source. A tree with uncommitted
+# changes is refused, since a release must come from a commit.
+#
+# Usage: bash scripts/release.sh [--out DIR]    (default: dist)
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+root=$PWD
+logs=$root/build/release-logs
+out=$root/dist
+work=""  # the scratch folder, removed on exit
+tool=release.sh
+# shellcheck source=scripts/lib.sh
+source "$root/scripts/lib.sh"
+
+refuse_uncommitted_changes() {
+  if ! git -C "$root" rev-parse --verify -q HEAD >/dev/null; then
+    say "$root is not a git checkout with a commit: a release is built from a commit"
+    exit 1
+  fi
+  local changed
+  changed=$(git -C "$root" status --porcelain --untracked-files=no)
+  if [[ -n $changed ]]; then
+    say "refused: a release is built from a commit, and these files differ from HEAD:"
+    printf '%s\n' "$changed" >&2
+    say "commit or stash them, then run release.sh again"
+    exit 1
+  fi
+}
+
+# Builds one preset of the exported source and packs it; the package lands in $out.
+build_and_pack() {
+  local source=$1 preset=$2 log=$logs/$2.log
+  say "building and packing preset $preset"
+  (
+    cd "$source"
+    quietly "$log" cmake --preset "$preset" -DCLICKBURST_TESTS=OFF
+    quietly "$log" cmake --build --preset "$preset"
+    cd "build/$preset"
+    # A .zip records its members' owners as they are on disk: make them root's.
+    local as_root=()
+    ((EUID == 0)) || as_root=(fakeroot)
+    quietly "$log" "${as_root[@]}" cpack
+  )
+  cp "$source/build/$preset/packages/"* "$out/"
+}
+
+main() {
+  while (($# > 0)); do
+    case $1 in
+      --out) out=$(realpath -m "$2"); shift 2 ;;
+      *) say "usage: bash scripts/release.sh [--out DIR]"; exit 2 ;;
+    esac
+  done
+  install_missing_packages "${release_packages[@]}"
+  refuse_uncommitted_changes
+  rm -rf "$logs"
+  mkdir -p "$logs" "$out"
+
+  local commit
+  commit=$(git -C "$root" rev-parse HEAD)
+  # Every time in the packages is the commit's; a .zip keeps its members' times in local time.
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct "$commit")
+  export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C.UTF-8
+  umask 022
+  work=$(mktemp -d "${TMPDIR:-/tmp}/clickburst-release.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  say "releasing commit $commit in $work"
+  mkdir "$work/source"
+  git -C "$root" archive --format=tar "$commit" | tar -x -C "$work/source"
+
+  rm -f "$out"/clickburst*.deb "$out"/clickburst*.zip "$out/SHA256SUMS"
+  build_and_pack "$work/source" linux
+  build_and_pack "$work/source" windows
+  (cd "$out" && sha256sum -- clickburst*.deb clickburst*.zip >SHA256SUMS)
+  say "wrote $out:"
+  sed 's/^/  /' "$out/SHA256SUMS"
+}
+
+main "$@"
