@@ -53,13 +53,14 @@ class Run:
         """Each press's slot on the 60 ms grid, placed where the median of the five presses
         before it puts the grid. A tick is never early, so a press up to 50 ms late stays in
         its slot; a tick dropped under load leaves its slot empty rather than shifting every
-        later press by a period; a peer whose period is not quite 60 ms is followed."""
+        later press by a period; a peer whose period is not quite 60 ms is followed. A press
+        later still is read against a later slot, and no press moves another."""
         slots: List[int] = []
         offsets: List[float] = []
         for press_ms in (p / 1e6 for p in self.burst.presses):
             phase = statistics.median(offsets[-5:]) if offsets else press_ms
             slot = math.floor((press_ms - phase + PERIOD_MS - 50) / PERIOD_MS)
-            slots.append(max(slot, slots[-1] + 1) if slots else slot)
+            slots.append(slot)
             offsets.append(press_ms - PERIOD_MS * slots[-1])
         return slots
 
@@ -196,7 +197,7 @@ def run_figures(run: Run) -> dict:
         # From the second press on, as the first is late by design; per period, as a dropped
         # tick makes one interval of two.
         intervals = [(b - a) / 1e6 / (j - i) for a, b, i, j
-                     in zip(presses[1:], presses[2:], slots[1:], slots[2:])]
+                     in zip(presses[1:], presses[2:], slots[1:], slots[2:]) if j > i]
         mean = (presses[-1] - presses[1]) / 1e6 / (slots[-1] - slots[1])
         f.update(first_ms=burst.offsets_ms(presses[:1])[0], first_late_ms=lateness[0],
                  mean_ms=mean, period_error_ms=abs(mean - PERIOD_MS),
