@@ -48,21 +48,21 @@ class Run:
     load_before: float = field(default_factory=lambda: os.getloadavg()[0])
     load_after: float = 0.0
     note: str = ""
+    free_running: bool = False  # a program without a grid of its own: the peer
 
     def slots(self) -> List[int]:
-        """Each press's slot on the 60 ms grid, placed where the median of the five presses
-        before it puts the grid. A tick is never early, so a press up to 50 ms late stays in
-        its slot; a tick dropped under load leaves its slot empty rather than shifting every
-        later press by a period; a peer whose period is not quite 60 ms is followed. A press
-        later still is read against a later slot, and no press moves another."""
-        slots: List[int] = []
-        offsets: List[float] = []
-        for press_ms in (p / 1e6 for p in self.burst.presses):
-            phase = statistics.median(offsets[-5:]) if offsets else press_ms
-            slot = math.floor((press_ms - phase + PERIOD_MS - 50) / PERIOD_MS)
-            slots.append(slot)
-            offsets.append(press_ms - PERIOD_MS * slots[-1])
-        return slots
+        """Each press's slot on the 60 ms grid. A peer that sleeps 60 ms after each click
+        means its n-th click for slot n. Our timers keep one grid, so each press goes to its
+        nearest slot of the grid's phase (the presses' circular mean modulo 60 ms): a tick
+        dropped under load leaves its slot empty rather than shifting every later press by a
+        period, and no press moves another."""
+        presses_ms = [p / 1e6 for p in self.burst.presses]
+        if self.free_running or not presses_ms:
+            return list(range(len(presses_ms)))
+        turns = [2 * math.pi * (p - presses_ms[0]) / PERIOD_MS for p in presses_ms]
+        phase_ms = presses_ms[0] + PERIOD_MS / (2 * math.pi) * math.atan2(
+            sum(map(math.sin, turns)), sum(map(math.cos, turns)))
+        return [round((p - phase_ms) / PERIOD_MS) for p in presses_ms]
 
     def lateness_ms(self) -> List[float]:
         """Each press against the ideal 60 ms grid, anchored where most presses agree: at the
@@ -137,7 +137,7 @@ def run_linux(x: XSession, args, spy) -> Run:
 
 
 def run_peer(x: XSession, args, spy) -> Run:
-    run = Run("xdotool (peer)")
+    run = Run("xdotool (peer)", free_running=True)
     receiver = x.start_receiver([args.receiver_x11, "--seconds", "120"])
     x.move_pointer(*RECEIVER_POINT)
     time.sleep(0.3)
