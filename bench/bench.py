@@ -301,8 +301,9 @@ def context_line() -> str:
     when = datetime.datetime.now().strftime("%Y-%m-%d %H:%M")
     return (f"One run on {when}, commit {commit or '?'}, {os.cpu_count()} cores, Xvfb with "
             f"openbox. Clicks timed by the receiving window on its monotonic clock; lateness "
-            f"against an ideal 60 ms grid anchored at the median of (press i − 60 ms·i), the "
-            f"first click's on its own row; drift = median lateness of the last "
+            f"against an ideal 60 ms grid anchored at the median of (press i − 60 ms·i), i the "
+            f"press's slot (ours: the nearest of the timers' one grid; the peer: its n-th "
+            f"click), the first click's on its own row; drift = median lateness of the last "
             f"{DRIFT_CLICKS} clicks − that of the first {DRIFT_CLICKS}. The peer's \"Start\" is "
             f"its launch. CPU time and peak RSS from the program's rusage (for Wine: the "
             f"program's own process, not wineserver).")
