@@ -30,7 +30,7 @@ from typing import List, Optional, Sequence
 from harness import figures, wine
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import PARK, WaylandSession
+from harness.wayland import WaylandSession
 from harness.xsession import RECEIVER_POINT, XSession, start_button
 
 PERIOD_MS = figures.PERIOD_MS
@@ -161,17 +161,16 @@ def run_sway(x: XSession, args, spy) -> Run:
     usage = os.path.join(args.work, "clickburst-sway.rusage.txt")
     stage_args = argparse.Namespace(program=args.linux_program, title=args.title,
                                     wayland_receiver=args.receiver_wayland,
+                                    receiver=args.receiver_x11,
                                     start_button=args.start_button)
     with WaylandSession() as w:
         receiver, program, start = w.stage(stage_args, wrapper=[args.rusage, usage])
         program.usage_file = usage
         time.sleep(1.0)
-        clicked_ns = w.click(*start)
-        w.park_cursor(*PARK)
-        collect(run, receiver, program, clicked_ns)
-    run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when swaymsg "
-                 "had delivered the release of its click (a little late, so the first click "
-                 "looks a little early); the window's mapping is not timed")
+        collect(run, receiver, program, w.press_start(start))
+    run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when Xwayland "
+                 "had the release of the click on it (receiver_x11 --spy); the window's mapping "
+                 "is not timed")
     return run
 
 

@@ -113,16 +113,34 @@ class WaylandSession:
         return child
 
     def stage(self, args, wrapper: Sequence[str] = ()):
-        """receiver_wayland (args.wayland_receiver) under the parked cursor, and the program
-        (args.program, titled args.title) through Xwayland: the receiver, the program, and the
-        centre of Start (from args.start_button)."""
+        """receiver_wayland (args.wayland_receiver) under the parked cursor, receiver_x11
+        (args.receiver) spying on Xwayland, and the program (args.program, titled args.title)
+        through Xwayland: the receiver, the program, and the centre of Start (from
+        args.start_button)."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
         self.park_cursor(*PARK)
+        self.spy = receiver.start_receiver("button_spy", [*self._as_user, args.receiver, "--spy",
+                                                          "--seconds", "120"], self.env)
+        self._children.append(self.spy)
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
         x, y, width, height = self.wait_for_view(args.title, program)
         return waiting, program, start_button(Window(0, x, y, width, height, True),
                                               [args.start_button])
+
+    def press_start(self, start: Tuple[int, int]) -> int:
+        """Clicks Start, parks the cursor back on the receiver, and returns the instant
+        (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
+        seen = len(self.spy.events())
+        self.click(*start)
+        self.park_cursor(*PARK)
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            releases = [event.ns for event in self.spy.events()[seen:] if event.kind == "up"]
+            if releases:
+                return releases[0]
+            time.sleep(0.01)
+        raise SessionError("Xwayland never saw the click on Start")
 
     def swaymsg(self, *args: str):
         return run(["swaymsg", *args], self.env)

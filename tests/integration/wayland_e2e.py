@@ -27,7 +27,7 @@ from harness import figures
 from harness.cases import DIALOG_TITLE, Stage, main, with_tails
 from harness.process import sleep_until_ns
 from harness.receiver import Expectations, check_burst, finish, summary
-from harness.wayland import PARK, WaylandSession
+from harness.wayland import WaylandSession
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer"
@@ -44,8 +44,7 @@ def case_burst(args) -> Tuple[List[str], str]:
     with WaylandSession() as w:
         receiver, program, start = w.stage(args)
         time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
-        start_ns = w.click(*start)
-        w.park_cursor(*PARK)
+        start_ns = w.press_start(start)
         burst = finish(receiver, program, start_ns)
         failures = check_burst(burst, Expectations())
         failures += quiet_before_start(receiver, program.started_ns, burst.start_ns)
@@ -62,8 +61,7 @@ def case_killed(args) -> Tuple[List[str], str]:
             if receiver is not None:
                 receiver.stop()
             receiver, program, start = w.stage(args)
-            start_ns = w.click(*start)
-            w.park_cursor(*PARK)
+            start_ns = w.press_start(start)
             presses = receiver.wait_for_presses(4, 10)
             sleep_until_ns(receiver.clock_offset_ns() + presses[0] +
                            4 * figures.PERIOD_NS + phase_ms * 1_000_000)
