@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The release installed for real, on a fresh Debian 12 root: run it through
+# scripts/clean-room.sh (it installs and purges packages, so it refuses to run outside a
+# chroot). scripts/release.sh makes dist/ and the program preset the harness's receiver; then
+# every package those installed is purged again, so that the root holds what it held fresh.
+# Then:
+#   - apt-get install ./dist/clickburst_*.deb pulls in only what the binary needs: each
+#     package in its Depends holds a library the program loads, or is libxtst6, which the
+#     program binds by name at its first click;
+#   - the installed /usr/bin/clickburst runs a headless burst that a receiver counts;
+#   - apt-get purge clickburst leaves no file behind.
+#
+# Usage: bash scripts/clean-room.sh bash tests/release/installed.sh
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/../.."
+root=$PWD
+logs=$root/build/installed-logs
+tool=installed.sh
+# shellcheck source=scripts/lib.sh
+source "$root/scripts/lib.sh"
+
+fail() {
+  say "FAIL: $*"
+  exit 1
+}
+packages_now() { dpkg-query -W -f='${Package}\n' | sort; }
+apt() { DEBIAN_FRONTEND=noninteractive apt-get -q -y -o Acquire::Retries=5 "$@"; }
+
+ischroot || fail "this installs and purges packages: run it through scripts/clean-room.sh"
+mkdir -p "$logs"
+packages_now >"$logs/fresh.txt"
+
+bash scripts/release.sh
+say "building the receiver (preset program)"
+quietly "$logs/build.log" cmake --preset program
+quietly "$logs/build.log" cmake --build --preset program
+harness=$root/build/program/tests/integration
+
+say "purging what the builds installed"
+# shellcheck disable=SC2046  # one word a package
+quietly "$logs/apt.log" apt purge $(packages_now | comm -13 "$logs/fresh.txt" -)
+packages_now | cmp -s - "$logs/fresh.txt" || fail "the purge did not restore the fresh root"
+
+deb=$(echo dist/clickburst_*_amd64.deb)
+say "apt-get install ./$deb"
+quietly "$logs/apt.log" apt install "./$deb"
+say "it pulled in: $(packages_now | comm -13 "$logs/fresh.txt" - | grep -vx clickburst | xargs)"
+depends=$(dpkg-query -W -f='${Depends}' clickburst | sed 's/ *([^)]*)//g; s/, */\n/g' | sort -u)
+# The package of each library the program loads (dpkg knows some by their /lib path).
+loaded=$( (for library in $(ldd /usr/bin/clickburst | awk '$3 ~ /^\// {print $3}'); do
+  library=$(readlink -f "$library")
+  { dpkg-query -S "$library" 2>/dev/null || dpkg-query -S "${library#/usr}"; } | cut -d: -f1
+done; echo libxtst6) | sort -u)
+extra=$(comm -23 <(echo "$depends") <(echo "$loaded"))
+[[ -z $extra ]] || fail "Depends names packages the program does not load: $extra"
+
+say "a headless burst of the installed program"
+quietly "$logs/apt.log" apt install --no-install-recommends python3 xvfb openbox xdotool \
+  x11-utils xfonts-base
+report=$(PYTHONPATH=$root/tests python3 tests/integration/window_e2e.py \
+  start_with_mouse_clicks_448_times --program /usr/bin/clickburst --title clickburst@example.org \
+  --receiver "$harness/receiver_x11" --start-button "$harness/start_button" \
+  --artifacts "$root/build/installed-e2e") || fail "the installed program's burst: $report"
+say "${report#*: }"
+
+say "apt-get purge clickburst"
+dpkg-query -L clickburst >"$logs/files.txt"
+quietly "$logs/apt.log" apt purge clickburst
+# Gone, each file and each folder no other package holds.
+left=$(while read -r path; do
+  [[ -e $path ]] && ! { [[ -d $path ]] && dpkg-query -S "$path" >/dev/null 2>&1; } &&
+    echo "$path"
+done <"$logs/files.txt"; find /usr /etc /var -name '*clickburst*')
+[[ -z $left ]] || fail "left behind after the purge: $left"
+say "passed: nothing of clickburst is left"
