@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The release installed for real, on a fresh Debian 12 root: run it through
 # scripts/clean-room.sh (it installs and purges packages, so it refuses to run outside a
-# chroot). scripts/release.sh makes dist/ and the program preset the harness's receiver; then
-# every package those installed is purged again, so that the root holds what it held fresh.
+# chroot). scripts/release.sh makes dist/, and the run command's packages build the
+# harness's receiver (preset program); then every package those installed is purged again,
+# so that the root holds what it held fresh.
 # Then:
 #   - apt-get install ./dist/clickburst_*.deb pulls in only what the binary needs: each
 #     package in its Depends holds a library the program loads, or is libxtst6, which the
@@ -32,6 +33,7 @@ mkdir -p "$logs"
 packages_now >"$logs/fresh.txt"
 
 bash scripts/release.sh
+install_missing_packages "${run_packages[@]}"
 say "building the receiver (preset program)"
 quietly "$logs/build.log" cmake --preset program
 quietly "$logs/build.log" cmake --build --preset program
