@@ -25,6 +25,8 @@ constexpr wchar_t kClassName[] = L"clickburst.Form1";
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = 0;
 constexpr int kFirstControlId = 100;  // a control's id is this plus its tab index
+// Room after a label's text: a smoothed last glyph may spill a pixel past its advance.
+constexpr Twips kLabelTextMarginTwips = 30;
 
 int ControlId(const ControlLayout& control) { return kFirstControlId + control.tab_index; }
 
@@ -269,7 +271,7 @@ class Win32Form1Window final : public Form1Window {
       if (control.kind == ControlKind::kLabel) {
         // Where the font is wider than the layout planned for, a label runs past its box, as
         // on Linux, rather than be cut off.
-        width = std::max(width, LabelTextWidth(child, font));
+        width = std::max(width, LabelTextWidth(child, font) + px(kLabelTextMarginTwips));
       }
       SetWindowPos(child, nullptr, px(control.left), px(control.top), width, px(control.height),
                    SWP_NOZORDER | SWP_NOACTIVATE);

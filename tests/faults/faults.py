@@ -13,11 +13,14 @@ Linux cases (build/linux/src/clickburst, receiver_x11):
   no-xtest        an X server without XTEST: the first click is a run-time error with a dialog
   display-lost    the X server killed mid-burst
   valgrind        one whole burst under valgrind memcheck (--valgrind VALGRIND [--suppressions F])
-Windows case (clickburst.exe and receiver_win32.exe under --emulator wine):
+Windows cases (clickburst.exe and receiver_win32.exe under --emulator wine):
   minimised       the window minimised soon after Start still clicks its whole burst
+  system-menu     under Wine's own desktop, the system menu open from 0.5 s to 3.5 s after
+                  Start: ticks go on inside its modal loop, and the burst keeps its end
 """
 
 import math
+import os
 import signal
 import sys
 import time
@@ -26,7 +29,7 @@ from typing import List, Optional, Sequence
 from harness import figures
 from harness.cases import DIALOG_TITLE, Stage, main, with_tails
 from harness.process import sleep_until_ns
-from harness.receiver import Burst, Expectations, check_burst, finish, summary
+from harness.receiver import Burst, Expectations, check_burst, collect_burst, finish, summary
 from harness.xsession import RECEIVER_POINT
 
 PERIOD_NS = figures.PERIOD_NS
@@ -265,6 +268,54 @@ def case_minimised(args):
     return with_tails(failures, program, receiver), summary(burst)
 
 
+# Wine's own desktop: Wine draws the caption and runs the system menu's modal loop itself.
+DESKTOP_SIZE = (1000, 700)
+DESKTOP_RECEIVER = "1000x300+0+400"  # within the desktop, clear of the window at its top left
+DESKTOP_RECEIVER_POINT = (500, 550)
+MENU_OPEN_MS, MENU_CLOSE_MS = 500, 3500
+FIRST_CLICK_BY_MS = 2300  # the click that closes the menu may be eaten by it
+SYSTEM_MENU_CLICKS = range(440, 450)
+MIN_GAP_MS = 30  # a tick up to a system tick late inside the loop, none doubled after it
+
+
+def case_system_menu(args):
+    # No window manager: it would take Alt+Space for its own menu of the desktop window.
+    with Stage(args, window_manager=False) as stage:
+        name = f"clickburst-{os.getpid()}"
+        desktop = [*args.emulator, "explorer", f"/desktop={name},%dx%d" % DESKTOP_SIZE]
+        receiver = stage.start_receiver([*desktop, args.receiver, "--seconds", "120"],
+                                        geometry=DESKTOP_RECEIVER)
+        program = stage.launch("clickburst", [*desktop, args.program])
+        stage.wait_for_window(f"{name} - Wine desktop", process=program)
+        time.sleep(3.0)  # the program's window is inside the desktop, out of xwininfo's sight
+        stage.move_pointer(*DESKTOP_RECEIVER_POINT)
+        stage.xdotool("key", "--clearmodifiers", "alt+s")
+        start_ns = time.monotonic_ns()
+        sleep_until_ns(start_ns + MENU_OPEN_MS * 1_000_000)
+        stage.xdotool("key", "--clearmodifiers", "alt+space")
+        sleep_until_ns(start_ns + MENU_CLOSE_MS * 1_000_000)
+        stage.xdotool("key", "Escape")
+        # Timed from the receiver's log: a process in Wine's desktop takes 1 to 2 s to go.
+        sleep_until_ns(start_ns + int((figures.END_S + 2) * 1e9))
+        burst = collect_burst(receiver, program, start_ns)
+    burst.exit_status = burst.run_s = None  # the desktop's wrapper process is not the program
+    presses = burst.offsets_ms(burst.presses)
+    failures = []
+    if len(presses) not in SYSTEM_MENU_CLICKS:
+        failures.append(f"{len(presses)} presses, expected {SYSTEM_MENU_CLICKS.start} to "
+                        f"{SYSTEM_MENU_CLICKS.stop - 1}")
+    if presses and not figures.GRACE_MS <= presses[0] <= FIRST_CLICK_BY_MS:
+        failures.append(f"first press at +{presses[0]:.0f} ms, expected "
+                        f"{figures.GRACE_MS}-{FIRST_CLICK_BY_MS} ms: no tick inside the menu")
+    if presses and presses[-1] >= figures.END_MS:
+        failures.append(f"last press at +{presses[-1]:.0f} ms, at or after the end")
+    close = [gap for gap in gaps_ms(burst.presses) if gap < MIN_GAP_MS]
+    if close:
+        failures.append(f"{len(close)} presses closer than {MIN_GAP_MS} ms to the one before "
+                        f"(the closest {min(close):.1f} ms)")
+    return with_tails(failures, program, receiver), summary(burst)
+
+
 def more_arguments(parser):
     parser.add_argument("--valgrind", default="valgrind")
     parser.add_argument("--suppressions", action="append", default=[])
@@ -279,6 +330,7 @@ CASES = {
     "display-lost": case_display_lost,
     "valgrind": case_valgrind,
     "minimised": case_minimised,
+    "system-menu": case_system_menu,
 }
 
 if __name__ == "__main__":

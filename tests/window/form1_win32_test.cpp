@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -105,11 +106,15 @@ class Form1Win32 : public ::testing::Test {
                                            static_cast<UINT>(dpi)));
     for (size_t i = 0; i < kControls.size(); ++i) {
       SCOPED_TRACE(kControls[i].name);
-      PixelRect expected = PixelRectAt(kControls[i], dpi);
+      const PixelRect expected = PixelRectAt(kControls[i], dpi);
+      const PixelRect actual = RectInClient(controls_[i]);
       if (kControls[i].kind == ControlKind::kLabel) {
-        expected.width = std::max(expected.width, TextWidth(controls_[i]));
+        // A label runs past its box as far as its one line of text needs.
+        EXPECT_EQ(actual, (PixelRect{expected.left, expected.top, actual.width, expected.height}));
+        EXPECT_GE(actual.width, std::max(expected.width, TextWidth(controls_[i])));
+      } else {
+        EXPECT_EQ(actual, expected);
       }
-      EXPECT_EQ(RectInClient(controls_[i]), expected);
       const LOGFONTW font = FontOf(controls_[i]);
       EXPECT_EQ(font.lfHeight, -TwipsToPixels(kFontHeightTwips, dpi));
       EXPECT_STREQ(font.lfFaceName, metrics.lfMessageFont.lfFaceName);
@@ -205,6 +210,75 @@ TEST_F(Form1Win32, MovingToAMonitorOfAnotherDpiLaysTheWindowOutAgain) {
   EXPECT_EQ(after.right, suggested.right);
   EXPECT_EQ(after.bottom, suggested.bottom);
   ExpectLaidOutAt(kNewDpi);
+}
+
+// Where a label draws: the rows and the rightmost column its ink covers, from its own pixels.
+struct Ink {
+  int top = -1;
+  int bottom = -1;
+  int right = -1;
+};
+
+Ink InkOf(HWND label) {
+  RECT client;
+  GetClientRect(label, &client);
+  const int width = client.right;
+  const int height = client.bottom;
+  BITMAPINFO info{};
+  info.bmiHeader = {sizeof info.bmiHeader, width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(dc, bitmap);
+  SendMessageW(label, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  GdiFlush();
+  const auto* pixels = static_cast<const std::uint32_t*>(bits);
+  const std::uint32_t background =
+      pixels[static_cast<size_t>(height - 1) * width];  // below the text
+  Ink ink;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (pixels[static_cast<size_t>(y) * width + x] != background) {
+        ink.top = ink.top < 0 ? y : ink.top;
+        ink.bottom = y;
+        ink.right = std::max(ink.right, x);
+      }
+    }
+  }
+  SelectObject(dc, previous);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  return ink;
+}
+
+// Whatever the font: one line, and none of it cut off at the label's right edge.
+TEST_F(Form1Win32, LabelsDrawOneWholeLineAt96And144Dpi) {
+  for (const int dpi : {96, 144}) {
+    SCOPED_TRACE(dpi);
+    if (dpi != Dpi()) {
+      RECT frame;
+      GetWindowRect(window_, &frame);
+      SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+    }
+    for (size_t i = 0; i < kControls.size(); ++i) {
+      if (kControls[i].kind != ControlKind::kLabel) {
+        continue;
+      }
+      SCOPED_TRACE(kControls[i].name);
+      HDC dc = GetDC(controls_[i]);
+      HGDIOBJ previous =
+          SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(controls_[i], WM_GETFONT, 0, 0)));
+      TEXTMETRICW metrics{};
+      GetTextMetricsW(dc, &metrics);
+      SelectObject(dc, previous);
+      ReleaseDC(controls_[i], dc);
+
+      const Ink ink = InkOf(controls_[i]);
+      ASSERT_GE(ink.top, 0) << "the label draws nothing";
+      EXPECT_LT(ink.bottom - ink.top, metrics.tmHeight) << "the text takes more than one line";
+      EXPECT_LT(ink.right, RectInClient(controls_[i]).width - 1) << "the text is cut off";
+    }
+  }
 }
 
 TEST_F(Form1Win32, ClassCarriesTheProgramIcons) {
