@@ -35,7 +35,17 @@ class Form1Win32 : public ::testing::Test {
       FAIL() << "the window could not be created: is there a display (DISPLAY for Wine)?";
     }
     form_->Show();
-    window_ = FindWindowW(nullptr, runtime::Widen(kTitleText).c_str());
+    // This thread's: another test process may show a window of the same title meanwhile.
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM found) {
+          if (TextOf(window) != runtime::Widen(kTitleText)) {
+            return TRUE;
+          }
+          *reinterpret_cast<HWND*>(found) = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&window_));
     ASSERT_NE(window_, nullptr) << "no top-level window titled " << kTitleText;
     HWND child = GetWindow(window_, GW_CHILD);
     for (HWND& control : controls_) {
