@@ -27,7 +27,7 @@ refuse_uncommitted_changes() {
   changed=$(git -C "$root" status --porcelain --untracked-files=no)
   if [[ -n $changed ]]; then
     say "refused: a release is built from a commit, and these files differ from HEAD:"
-    printf '%s\n' "$changed" >&2
+    printf '%s\n' "$changed"
     say "commit or stash them, then run release.sh again"
     exit 1
   fi

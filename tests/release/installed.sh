@@ -65,6 +65,8 @@ report=$(PYTHONPATH=$root/tests python3 tests/integration/window_e2e.py \
   --receiver "$harness/receiver_x11" --start-button "$harness/start_button" \
   --artifacts "$root/build/installed-e2e") || fail "the installed program's burst: $report"
 say "${report#*: }"
+clicks=$(sed -n 's/.* clicks=\([0-9]*\) .*/\1/p' <<<"$report")
+((${clicks:-0} >= 446 && ${clicks:-0} <= 449)) || fail "${clicks:-no} clicks, not 446 to 449"
 
 say "apt-get purge clickburst"
 dpkg-query -L clickburst >"$logs/files.txt"
