@@ -96,6 +96,9 @@ mount_in_root() {
   shift
   mount "$@" "$target"
   mounted+=("$target")
+  # Where the host's mounts are shared (systemd's default), a mount made under this one, or its
+  # unmount, would otherwise reach the host's own /dev.
+  mount --make-private "$target"
 }
 mount_in_root /proc --bind /proc
 mount_in_root /sys --bind /sys
