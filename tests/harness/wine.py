@@ -39,5 +39,7 @@ def start_server(prefix: str, env: dict, logs: Optional[str] = None) -> dict:
 
 
 def stop_server(env: dict):
-    subprocess.call(["wineserver", "-k"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                    stderr=subprocess.DEVNULL, env=env)
+    """Ends the prefix's wineserver and its processes, and waits until they have gone."""
+    for option in ("-k", "-w"):
+        subprocess.call(["wineserver", option], stdin=subprocess.DEVNULL,
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
