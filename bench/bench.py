@@ -78,14 +78,6 @@ class Run:
         return [offset - anchor for offset in offsets]
 
 
-def stage_args(args, program: str = "", receiver: str = "", emulator: Sequence[str] = ()):
-    """What cases.Stage reads from a test's command line, for one column."""
-    return argparse.Namespace(program=program, title=args.title, emulator=list(emulator),
-                              receiver=receiver or args.receiver_x11, spy=args.receiver_x11,
-                              wayland_receiver=args.receiver_wayland,
-                              start_button=args.start_button)
-
-
 def rusage_file(args, run: Run) -> str:
     """Where bench/rusage writes the CPU time and peak RSS of the program it runs."""
     return os.path.join(args.work, "".join(filter(str.isalnum, run.name)) + ".rusage.txt")
@@ -115,7 +107,7 @@ def run_clickburst(stage: Stage, args, run: Run):
     presses Start as a person would, a moment after the window came."""
     spy = stage.spy()  # sees the release of Start at the server, to time Start by
     receiver = stage.receiver()
-    watch = stage.start_receiver([args.receiver_x11, "--map", args.title, "--seconds", "60"],
+    watch = stage.start_receiver([args.receiver, "--map", args.title, "--seconds", "60"],
                                  "map watch", geometry=None)
     usage = rusage_file(args, run)
     program, window = stage.launch_program([args.rusage, usage, *stage.args.emulator,
@@ -130,12 +122,12 @@ def run_clickburst(stage: Stage, args, run: Run):
 
 
 def run_linux(args, run: Run):
-    with Stage(stage_args(args, args.linux_program)) as stage:
+    with Stage(args) as stage:
         run_clickburst(stage, args, run)
 
 
 def run_peer(args, run: Run):
-    with Stage(stage_args(args)) as stage:
+    with Stage(args) as stage:
         receiver = stage.receiver()
         stage.move_pointer(*RECEIVER_POINT)
         time.sleep(0.3)
@@ -147,7 +139,8 @@ def run_peer(args, run: Run):
 
 def run_wine(args, run: Run):
     clocks_before = clocks_ns()
-    with Stage(stage_args(args, args.windows_program, args.receiver_win32, ["wine"])) as stage:
+    with Stage(argparse.Namespace(**dict(vars(args), program=args.windows_program, emulator=[
+            "wine"], receiver=args.windows_receiver, spy=args.receiver))) as stage:
         # A warm Wine: its server and desktop already up, as on a desktop in use.
         stage.env = wine.start_server(args.wine_prefix, stage.env)
         try:
@@ -163,10 +156,7 @@ def run_wine(args, run: Run):
 def run_sway(args, run: Run):
     usage = rusage_file(args, run)
     with Sway() as w:
-        receiver, program, start = w.stage(stage_args(args, args.linux_program),
-                                           wrapper=[args.rusage, usage])
-        time.sleep(1.0)
-        collect(run, receiver, program, w.press_start(start), usage)
+        collect(run, *w.begin(args, wrapper=[args.rusage, usage]), usage)
     run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when Xwayland "
                  "had the release of the click on it (receiver_x11 --spy); the window's mapping "
                  "is not timed")
@@ -331,9 +321,11 @@ def write_results(runs: List[Run], out: str) -> str:
 
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    for option in ("linux-program", "windows-program", "receiver-x11", "receiver-win32",
-                   "receiver-wayland", "start-button", "rusage", "title", "out", "work"):
+    # As the tests name them (cases.Stage reads them): --program and --receiver are Linux's.
+    for option in ("program", "windows-program", "receiver", "windows-receiver",
+                   "wayland-receiver", "start-button", "rusage", "title", "out", "work"):
         parser.add_argument(f"--{option}", required=True)
+    parser.set_defaults(spy=None, emulator=[])
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))
     parser.add_argument("--skip", action="append", default=[], choices=sorted(COLUMNS))
     args = parser.parse_args(argv)

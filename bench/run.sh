@@ -59,10 +59,10 @@ cxx=(g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror)
 title=$(sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$linux_build/CMakeCache.txt")
 PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
   --wine-prefix "${WINEPREFIX:-$root/build/wine}" \
-  --linux-program "$linux_build/src/clickburst" \
+  --program "$linux_build/src/clickburst" \
   --windows-program "$windows_build/src/clickburst.exe" \
-  --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
-  --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
-  --receiver-wayland "$linux_build/tests/integration/receiver_wayland" \
+  --receiver "$linux_build/tests/integration/receiver_x11" \
+  --windows-receiver "$windows_build/tests/integration/receiver_win32.exe" \
+  --wayland-receiver "$linux_build/tests/integration/receiver_wayland" \
   --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"

@@ -225,9 +225,7 @@ def case_valgrind(args):
 
 def case_minimised(args):
     with Stage(args) as stage:  # openbox: minimising is the window manager's business
-        receiver = stage.receiver()
-        program, window = stage.launch_program()
-        start_ns = stage.press_start(window, then_to=None)
+        receiver, program, window, start_ns = stage.begin(then_to=None)
         # Within the grace, yet not at once: a Wine still warming up may take the click only
         # after a minimise that came right behind it, and drop it as meant for a hidden window.
         time.sleep(1.0)

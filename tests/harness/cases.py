@@ -3,9 +3,7 @@ a receiver), and the command line that runs one case and reports it.
 
     def case_x(args) -> Tuple[List[str], str]:     # failures, one line of figures
         with Stage(args) as stage:
-            receiver = stage.receiver()
-            program, window = stage.launch_program()
-            start_ns = stage.press_start(window)
+            receiver, program, window, start_ns = stage.begin()
             burst = finish(receiver, program, start_ns)
         return check_burst(burst, Expectations()), summary(burst)
 
@@ -79,12 +77,13 @@ class Stage(XSession):
                                    f"pressed, too late for the first click")
         return start_ns if spy is None else spy.first_release(before_ns)
 
-    def begin(self, argv: Optional[Sequence[str]] = None) -> Tuple[Receiver, Child, Window, int]:
-        """A receiver, the program, and Start pressed with the pointer then on the receiver:
-        the receiver, the program, its window and the harness's time of Start."""
+    def begin(self, argv: Optional[Sequence[str]] = None,
+              **press) -> Tuple[Receiver, Child, Window, int]:
+        """A receiver, the program, and Start pressed (press_start's options): the receiver,
+        the program, its window and the harness's time of Start."""
         receiver = self.receiver()
         program, window = self.launch_program(argv)
-        return receiver, program, window, self.press_start(window)
+        return receiver, program, window, self.press_start(window, **press)
 
 
 def kill_at_three_phases(begin: Callable[[], tuple]) -> Tuple[List[str], str]:

@@ -76,11 +76,8 @@ class Receiver(Child):
     def first_release(self, since_ns: int, timeout_s: float = 5) -> int:
         """When the first release from since_ns on was stamped, waiting up to timeout_s for
         it: from a spy on the server, the instant a click on Start acted."""
-        def released(text: str) -> bool:
-            event = parse_event(0, text)
-            return event is not None and event.kind == "up" and event.ns >= since_ns
-
-        line = self.stdout.wait_for(released, timeout_s)
+        line = self.stdout.wait_for(lambda text: (event := parse_event(0, text)) is not None
+                                    and event.kind == "up" and event.ns >= since_ns, timeout_s)
         if line is None:
             raise SessionError(f"{self.name} saw no release within {timeout_s} s")
         return parse_event(*line).ns

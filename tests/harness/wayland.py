@@ -1,24 +1,15 @@
-"""Private headless Wayland compositors, one for each test. WaylandSession, the base, starts the
-compositor in a runtime folder of its own (also its HOME), waits for its socket, and gives its
-clients WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and
-XAUTHORITY); everything started is ended when the session closes, the compositor's own
-children (Xwayland) with its process group. A compositor is a small subclass: its command and
-environment, what its clients need beyond the socket, and, for stage(), how a person finds a
-window (wait_for_view), moves the cursor (park_cursor) and clicks (click).
-
-    Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
-    Weston  weston: no virtual pointer manager, no Xwayland
-
-sway refuses root, so an `unprivileged` session runs the compositor and every client (which
-must reach its Xwayland, which admits only its own user) as USER, created if missing.
+"""Private headless Wayland compositors, one for each test. WaylandSession, the base, starts one
+in a runtime folder of its own (also its HOME), waits for its socket, and gives its clients
+WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and XAUTHORITY). A
+compositor is a subclass: its command and environment, what its clients need beyond the socket,
+and for begin() how a person finds a window (wait_for_view), moves the cursor (park_cursor) and
+clicks (click). Sway: the virtual pointer manager and Xwayland; Weston: neither. sway refuses
+root, so an `unprivileged` session runs the compositor and its clients (Xwayland admits only its
+own user) as USER, created if missing. Positions are the one headless output's pixels.
 
     with Sway() as w:
-        receiver = w.start_receiver(["receiver_wayland"])
         program = w.launch("clickburst", ["build/linux/src/clickburst"])
-        x, y, width, height = w.wait_for_view("clickburst@example.org", program)
-        w.click(x, y)
-
-Positions are in the compositor's layout, which is the one headless output's pixels.
+        w.click(*w.wait_for_view("clickburst@example.org", program)[:2])
 """
 
 import json
@@ -36,9 +27,7 @@ from harness.xsession import Window, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
-# On the receiver, which the compositor shows over the whole output; the program's window floats
-# mid-screen.
-PARK = (40, 40)
+PARK = (40, 40)  # on the receiver, shown over the whole output; the program's window floats
 
 
 def ensure_user() -> pwd.struct_passwd:
@@ -57,7 +46,6 @@ class WaylandSession(Session):
     def __init__(self):
         super().__init__({"PATH": os.environ.get("PATH", "/usr/bin:/bin")})
         self.runtime_dir = tempfile.mkdtemp(prefix=f"clickburst-{self.name}-")
-        self.on_close(lambda: shutil.rmtree(self.runtime_dir, ignore_errors=True))
         self.env.update(HOME=self.runtime_dir, XDG_RUNTIME_DIR=self.runtime_dir)
         with self.starting():
             if self.unprivileged:
@@ -77,13 +65,15 @@ class WaylandSession(Session):
         raise NotImplementedError
 
     def compositor_env(self) -> dict:
-        """What the compositor needs in its environment beyond the session's."""
         return {}
 
     def client_env(self) -> dict:
-        """What its clients need beyond the socket, once it has one: DISPLAY (and XAUTHORITY)
-        of its Xwayland, an IPC socket."""
+        """Once the socket is there: what clients need beyond it (Xwayland's DISPLAY, ...)."""
         return {}
+
+    def close(self):
+        super().close()
+        shutil.rmtree(self.runtime_dir, ignore_errors=True)
 
     def wait_for_file(self, what: str, wanted: Callable[[str], bool], timeout_s: float = 20) -> str:
         """The first name in the runtime folder that `wanted` accepts."""
@@ -92,38 +82,34 @@ class WaylandSession(Session):
             timeout_s, self.compositor)
 
     def report_env_command(self) -> str:
-        """A shell command that a client of the compositor runs to write its environment where
-        reported_env() reads it: the way to learn what the compositor gives its clients."""
+        """A shell command for the compositor to run as its client: it writes the environment
+        the compositor gives its clients, which reported_env() reads."""
         path = os.path.join(self.runtime_dir, "client-env")
         return f"env -0 > {path}.tmp && mv {path}.tmp {path}"
 
     def reported_env(self, names: Sequence[str] = ("DISPLAY", "XAUTHORITY")) -> dict:
-        self.wait_for_file("client's environment", lambda name: name == "client-env")
-        with open(os.path.join(self.runtime_dir, "client-env")) as report:
+        with open(os.path.join(self.runtime_dir, self.wait_for_file(
+                "client's environment", lambda name: name == "client-env"))) as report:
             pairs = [entry.split("=", 1) for entry in report.read().split("\0") if "=" in entry]
         return {name: value for name, value in pairs if name in names}
 
-    def stage(self, args, wrapper: Sequence[str] = ()):
+    def begin(self, args, wrapper: Sequence[str] = ()) -> Tuple[receiver.Receiver, Child, int]:
         """receiver_wayland (args.wayland_receiver) under the parked cursor, receiver_x11
-        (args.receiver) spying on Xwayland, and the program (args.program, titled args.title)
-        through Xwayland: the receiver, the program, and the centre of Start (from
-        args.start_button)."""
+        (args.receiver) spying on Xwayland, the program (args.program, titled args.title)
+        through Xwayland, and Start pressed a second after its window came: the receiver, the
+        program, and the instant (CLOCK_MONOTONIC) Xwayland got the release Start acts on."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
         self.park_cursor(*PARK)
-        self.spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
+        spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
         x, y, width, height = self.wait_for_view(args.title, program)
-        return waiting, program, start_button(Window(0, x, y, width, height, True),
-                                              [args.start_button])
-
-    def press_start(self, start: Tuple[int, int]) -> int:
-        """Clicks Start, parks the cursor back on the receiver, and returns the instant
-        (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
+        start = start_button(Window(0, x, y, width, height, True), [args.start_button])
+        time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
         before_ns = time.monotonic_ns()
         self.click(*start)
         self.park_cursor(*PARK)
-        return self.spy.first_release(before_ns)
+        return waiting, program, spy.first_release(before_ns)
 
 
 class Weston(WaylandSession):

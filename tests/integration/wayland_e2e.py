@@ -40,9 +40,7 @@ def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
 
 def case_burst(args) -> Tuple[List[str], str]:
     with Sway() as w:
-        receiver, program, start = w.stage(args)
-        time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
-        start_ns = w.press_start(start)
+        receiver, program, start_ns = w.begin(args)
         burst = finish(receiver, program, start_ns)
         failures = check_burst(burst, Expectations())
         failures += quiet_before_start(receiver, program.started_ns, burst.start_ns)
@@ -53,11 +51,7 @@ def case_burst(args) -> Tuple[List[str], str]:
 
 def case_killed(args) -> Tuple[List[str], str]:
     with Sway() as w:
-        def begin():
-            receiver, program, start = w.stage(args)
-            return receiver, program, w.press_start(start)
-
-        return kill_at_three_phases(begin)
+        return kill_at_three_phases(lambda: w.begin(args))
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
