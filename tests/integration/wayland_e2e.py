@@ -30,7 +30,7 @@ from harness.receiver import Expectations, check_burst, finish, summary
 from harness.wayland import WaylandSession
 from harness.xsession import RECEIVER_POINT
 
-NOTICE = "offers no virtual pointer"
+NOTICE = "offers no virtual pointer, no GNOME remote-desktop session and no KDE fake input"
 
 
 def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
