@@ -7,16 +7,11 @@
 # changes is refused, since a release must come from a commit.
 #
 # Usage: bash scripts/release.sh [--out DIR]    (default: dist)
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 logs=$root/build/release-logs
 out=$root/dist
 work=""  # the scratch folder, removed on exit
-tool=release.sh
-# shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
 
 usage() {
   say "usage: bash scripts/release.sh [--out DIR]"
