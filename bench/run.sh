@@ -8,10 +8,8 @@
 # Environment: BENCH_LINUX_BUILD, BENCH_WINDOWS_BUILD (build trees, default build/linux and
 # build/windows), WINEPREFIX (default build/wine, created if missing; its wineserver is ended
 # afterwards).
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 linux_build=${BENCH_LINUX_BUILD:-$root/build/linux}
 windows_build=${BENCH_WINDOWS_BUILD:-$root/build/windows}
 build=true
@@ -20,13 +18,10 @@ for option in "$@"; do
   case $option in
     --no-build) build=false ;;
     --skip-wine) bench_options+=(--skip wine) ;;
-    *) echo "usage: bash bench/run.sh [--no-build] [--skip-wine]" >&2; exit 2 ;;
+    *) say "usage: bash bench/run.sh [--no-build] [--skip-wine]"; exit 2 ;;
   esac
 done
 
-tool=bench/run.sh
-# shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
 # Every tool of the bursts and of the plot, before the first burst.
 install_missing_packages "${bench_packages[@]}"
 

@@ -1,8 +1,16 @@
 # shellcheck shell=bash
 # Shell functions shared by the project's commands (scripts/test.sh, scripts/run.sh,
 # bench/run.sh): what each installs, installing what is missing, and running quietly. Private
-# X displays and the Wine prefix are the Python harness's (tests/harness). Source it; the
-# caller sets `logs` (a folder) and `tool` (its name).
+# X displays and the Wine prefix are the Python harness's (tests/harness). Source it first:
+# its preamble below makes every command strict and run from the checkout's root; the caller
+# sets `logs` (a folder) for `quietly`.
+
+# The preamble: `root` is the checkout, and the working folder; `tool` names the command in
+# its messages, as typed from the root (scripts/run.sh).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tool=$(realpath -s --relative-to="$root" -- "$0")
+cd "$root"
 
 # What each command installs on Debian 12, without recommends: what it relies on from a
 # recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR

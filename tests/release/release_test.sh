@@ -9,10 +9,9 @@
 #
 # Usage: release_test.sh WORK_DIR PYTHON3
 # Exits 77 (skipped) on a tree with uncommitted changes: a release is built from a commit.
-set -euo pipefail
-
-work=$1 python=$2
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=$(realpath -m -- "$1") python=$2  # before lib.sh's preamble changes folder
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 if [[ -n $(git -C "$root" status --porcelain --untracked-files=no) ]]; then
