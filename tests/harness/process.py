@@ -67,13 +67,13 @@ class Child:
 
     def __init__(self, name: str, argv: Sequence[str], env: Optional[dict] = None):
         self.name = name
+        self.started_ns = time.monotonic_ns()
         try:
             self.proc = subprocess.Popen(list(argv), stdin=subprocess.DEVNULL,
                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                          env=env, start_new_session=True)
         except OSError as error:
             raise SessionError(f"cannot start {name} ({argv[0]}): {error}") from error
-        self.started_ns = time.monotonic_ns()
         self.stdout = LineLog(self.proc.stdout)
         self.stderr = LineLog(self.proc.stderr)
         self.exit_ns: Optional[int] = None

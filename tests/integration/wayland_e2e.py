@@ -27,7 +27,7 @@ from harness import figures
 from harness.cases import DIALOG_TITLE, Stage, main, with_tails
 from harness.process import sleep_until_ns
 from harness.receiver import Expectations, check_burst, finish, summary
-from harness.wayland import WaylandSession
+from harness.wayland import Sway, Weston
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer, no GNOME remote-desktop session and no KDE fake input"
@@ -41,7 +41,7 @@ def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
 
 
 def case_burst(args) -> Tuple[List[str], str]:
-    with WaylandSession() as w:
+    with Sway() as w:
         receiver, program, start = w.stage(args)
         time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
         start_ns = w.press_start(start)
@@ -55,7 +55,7 @@ def case_burst(args) -> Tuple[List[str], str]:
 
 def case_killed(args) -> Tuple[List[str], str]:
     failures, figures_line = [], []
-    with WaylandSession() as w:
+    with Sway() as w:
         receiver = None
         for phase_ms in (0, 20, 40):
             if receiver is not None:
@@ -76,7 +76,7 @@ def case_killed(args) -> Tuple[List[str], str]:
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
-    with WaylandSession("weston") as w, Stage(args) as stage:
+    with Weston() as w, Stage(args) as stage:
         stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
         receiver = stage.receiver()
         stage.move_pointer(*RECEIVER_POINT)
@@ -97,7 +97,7 @@ def case_no_manager(args) -> Tuple[List[str], str]:
 
 
 def case_compositor_lost(args) -> Tuple[List[str], str]:
-    with WaylandSession() as w, Stage(args) as stage:
+    with Sway() as w, Stage(args) as stage:
         stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
         program, window = stage.launch_program()
         stage.press_start(window, then_to=None)
