@@ -119,10 +119,10 @@ class Child:
 
 
 def run(argv: Sequence[str], env: Optional[dict] = None, timeout_s: float = 20,
-        check: bool = True) -> subprocess.CompletedProcess:
+        check: bool = True, text: bool = True) -> subprocess.CompletedProcess:
     """Runs a tool to its end; raises SessionError if it cannot, or (check) if it fails."""
     try:
-        done = subprocess.run(list(argv), env=env, capture_output=True, text=True,
+        done = subprocess.run(list(argv), env=env, capture_output=True, text=text,
                               timeout=timeout_s, stdin=subprocess.DEVNULL)
     except (OSError, subprocess.TimeoutExpired) as error:
         raise SessionError(f"{' '.join(argv)}: {error}") from error

@@ -22,19 +22,17 @@ Usage: wayland_e2e.py CASE --program clickburst --title TITLE --receiver receive
          --wayland-receiver receiver_wayland --start-button start_button --build-dir BUILD
 """
 
-import signal
 import sys
 import time
 from typing import List, Tuple
 
 from harness import figures
-from harness.cases import DIALOG_TITLE, Stage, main, with_tails
-from harness.process import sleep_until_ns
+from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
 from harness.receiver import Expectations, check_burst, finish, summary
 from harness.wayland import KWin, Sway, Weston
 from harness.xsession import RECEIVER_POINT
 
-NOTICE = "offers no virtual pointer, no GNOME remote-desktop session and no KDE fake input"
+NOTICE = "offers no virtual pointer"
 FALLBACK = "so the clicks go through X11"  # in every notice of a fallback to XTest
 INSTALL_HINT = "install it with `cmake --install build/linux --prefix ~/.local` or the .deb"
 
@@ -69,25 +67,12 @@ def case_burst(args, session=Sway) -> Tuple[List[str], str]:
 
 
 def case_killed(args, session=Sway) -> Tuple[List[str], str]:
-    failures, figures_line = [], []
     with session() as w:
-        receiver = None
-        for phase_ms in (0, 20, 40):
-            if receiver is not None:
-                receiver.stop()
+        def begin():
             receiver, program, start = w.stage(args)
-            start_ns = w.press_start(start)
-            presses = receiver.wait_for_presses(4, 10)
-            sleep_until_ns(receiver.clock_offset_ns() + presses[0] +
-                           4 * figures.PERIOD_NS + phase_ms * 1_000_000)
-            program.signal(signal.SIGKILL)
-            program.wait_exit(3)
-            burst = finish(receiver, program, start_ns, timeout_s=0)
-            figures_line.append(f"{phase_ms}ms:{len(burst.presses)}/{len(burst.releases)}")
-            if not burst.alternates():
-                failures.append(f"killed {phase_ms} ms into a period: {len(burst.presses)} "
-                                f"presses, {len(burst.releases)} releases ({burst.button_order})")
-    return failures, " ".join(figures_line)
+            return receiver, program, w.press_start(start)
+
+        return kill_at_three_phases(begin)
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
@@ -95,6 +80,8 @@ def case_no_manager(args) -> Tuple[List[str], str]:
         stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
         receiver = stage.receiver()
         stage.move_pointer(*RECEIVER_POINT)
+        # Logged before the launch, which starts the time in which nothing may move.
+        receiver.stdout.wait_for(lambda text: text.startswith("motion"), 2)
         program, window = stage.launch_program()
         time.sleep(1.0)
         pointer_before = stage.pointer()
