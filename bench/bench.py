@@ -10,6 +10,8 @@ COLUMNS (a column is one entry there: a heading, a colour, and the function that
                                 Start clicked through the seat's cursor, which is parked on
                                 receiver_wayland: the clicks go through the virtual pointer.
                                 Needs root (sway runs as a user of its own)
+  kwin   clickburst (KWin)      as sway, on a headless kwin_wayland, the program installed (cmake
+                                --install from --linux-build) into its HOME: KWin's fake input
 
 Receivers stamp each press on their monotonic clock (CLOCK_MONOTONIC; under Wine
 QueryPerformanceCounter, which Wine runs on CLOCK_MONOTONIC_RAW): every figure of one program is
@@ -34,7 +36,7 @@ from harness import figures, wine
 from harness.cases import Stage
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import Sway
+from harness.wayland import KWin, Sway, WaylandSession
 from harness.xsession import RECEIVER_POINT
 
 PERIOD_MS = figures.PERIOD_MS
@@ -160,16 +162,26 @@ def run_wine(args, run: Run):
                  f"that ran {ppm:+.2f} ppm against CLOCK_MONOTONIC during the run")
 
 
-def run_sway(args, run: Run):
+def run_wayland(w: WaylandSession, args, run: Run, program_path: str, how: str):
     usage = rusage_file(args, run)
-    with Sway() as w:
-        receiver, program, start = w.stage(stage_args(args, args.linux_program),
+    with w:
+        receiver, program, start = w.stage(stage_args(args, program_path),
                                            wrapper=[args.rusage, usage])
         time.sleep(1.0)
         collect(run, receiver, program, w.press_start(start), usage)
-    run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when Xwayland "
-                 "had the release of the click on it (receiver_x11 --spy); the window's mapping "
-                 "is not timed")
+    run.note += (f"{how}; timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when "
+                 "Xwayland had the release of the click on it (receiver_x11 --spy); the window's "
+                 "mapping is not timed")
+
+
+def run_sway(args, run: Run):
+    run_wayland(Sway(), args, run, args.linux_program, "through the virtual pointer")
+
+
+def run_kwin(args, run: Run):
+    w = KWin(install=args.linux_build)
+    run_wayland(w, args, run, w.installed_program,
+                "installed with its launcher entry, through KWin's fake input")
 
 
 def needs_root() -> Optional[str]:
@@ -193,6 +205,7 @@ COLUMNS = {
     "peer": Column("xdotool (peer)", "#e69f00", run_peer, free_running=True),
     "wine": Column("clickburst.exe (Wine)", "#009e73", run_wine),
     "sway": Column("clickburst (sway)", "#0571b0", run_sway, needs_root),
+    "kwin": Column("clickburst (KWin)", "#ca0020", run_kwin),
 }
 
 
@@ -331,7 +344,7 @@ def write_results(runs: List[Run], out: str) -> str:
 
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    for option in ("linux-program", "windows-program", "receiver-x11", "receiver-win32",
+    for option in ("linux-build", "linux-program", "windows-program", "receiver-x11", "receiver-win32",
                    "receiver-wayland", "start-button", "rusage", "title", "out", "work"):
         parser.add_argument(f"--{option}", required=True)
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))

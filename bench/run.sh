@@ -42,8 +42,9 @@ install_missing_packages "${bench_packages[@]}"
 
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
+  # theme_icons and packaging_pages: what the KWin column's cmake --install puts beside it.
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
-    -j2 >/dev/null
+    theme_icons packaging_pages -j2 >/dev/null
   if ! $skip_wine; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
@@ -59,7 +60,7 @@ cxx=(g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror)
 title=$(sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$linux_build/CMakeCache.txt")
 PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
   --wine-prefix "${WINEPREFIX:-$root/build/wine}" \
-  --linux-program "$linux_build/src/clickburst" \
+  --linux-build "$linux_build" --linux-program "$linux_build/src/clickburst" \
   --windows-program "$windows_build/src/clickburst.exe" \
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
