@@ -1,10 +1,19 @@
 #!/usr/bin/env bash
-# The benchmark, one command: clickburst on Linux, the peer xdotool and clickburst.exe under
-# Wine each click one burst into a receiver on one private Xvfb (bench/bench.py). Writes the
-# table to bench/results/results.md and the lateness plot to bench/results/lateness.png.
-# Not part of the tests; timings are only meaningful on an otherwise idle machine.
+# The benchmark, one command (bench/bench.py): one burst from each program into a receiving
+# window, one column each (COLUMNS in bench/bench.py), in this order (--skip-COLUMN: without it):
+#   linux  clickburst on a private Xvfb with openbox
+#   peer   xdotool click --repeat 448 --delay 60 1, on the same kind of display
+#   wine   clickburst.exe under Wine, on the same kind of display
+#   sway   clickburst on a headless sway with Xwayland, clicking through the virtual pointer;
+#          needs root (sway refuses root, so it runs as a user of its own), skipped without
+#   kwin   clickburst installed in a private HOME on a headless KWin with Xwayland, clicking
+#          through KWin's fake input
+# Writes the table to bench/results/results.md and the lateness plot to
+# bench/results/lateness.png, again after each column. Not part of the tests; timings are only
+# meaningful on an otherwise idle machine.
 #
-# Usage: bash bench/run.sh [--no-build] [--skip-wine]
+# Usage: bash bench/run.sh [--no-build] [--skip-linux] [--skip-peer] [--skip-wine] [--skip-sway]
+#        [--skip-kwin]
 # Environment: BENCH_LINUX_BUILD, BENCH_WINDOWS_BUILD (build trees, default build/linux and
 # build/windows), WINEPREFIX (default build/wine, created if missing; its wineserver is ended
 # afterwards).
@@ -14,11 +23,15 @@ linux_build=${BENCH_LINUX_BUILD:-$root/build/linux}
 windows_build=${BENCH_WINDOWS_BUILD:-$root/build/windows}
 build=true
 bench_options=()
+skip_wine=false
 for option in "$@"; do
   case $option in
     --no-build) build=false ;;
-    --skip-wine) bench_options+=(--skip wine) ;;
-    *) say "usage: bash bench/run.sh [--no-build] [--skip-wine]"; exit 2 ;;
+    --skip-*) # bench.py names the columns there are
+      bench_options+=(--skip "${option#--skip-}")
+      [[ $option != --skip-wine ]] || skip_wine=true
+      ;;
+    *) say "usage: bash bench/run.sh [--no-build] [--skip-COLUMN]..."; exit 2 ;;
   esac
 done
 
@@ -27,9 +40,10 @@ install_missing_packages "${bench_packages[@]}"
 
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
+  # theme_icons and packaging_pages: what the KWin column's cmake --install puts beside it.
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
-    -j2 >/dev/null
-  if [[ ! " ${bench_options[*]-} " =~ " wine " ]]; then
+    theme_icons packaging_pages -j2 >/dev/null
+  if ! $skip_wine; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
   fi
@@ -44,7 +58,7 @@ cxx=(g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror)
 title=$(sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$linux_build/CMakeCache.txt")
 PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
   --wine-prefix "${WINEPREFIX:-$root/build/wine}" \
-  --linux-program "$linux_build/src/clickburst" \
+  --linux-build "$linux_build" --linux-program "$linux_build/src/clickburst" \
   --windows-program "$windows_build/src/clickburst.exe" \
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \

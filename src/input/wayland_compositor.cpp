@@ -127,6 +127,11 @@ void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version)
   return nullptr;
 }
 
+bool CompositorAdvertises(const char* interface) {
+  return std::any_of(g_globals.begin(), g_globals.end(),
+                     [interface](const Global& global) { return global.interface == interface; });
+}
+
 bool RoundtripToCompositor() { return wl_display_roundtrip(g_display) >= 0; }
 
 void FlushToCompositor() {

@@ -26,6 +26,9 @@ wl_display* CompositorDisplay();
 // nullptr where the compositor does not advertise it to this client.
 void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version);
 
+// Whether the compositor advertises a global named `interface` to this client; binds nothing.
+bool CompositorAdvertises(const char* interface);
+
 template <class Proxy>
 Proxy* BindGlobal(const wl_interface& interface, std::uint32_t version) {
   return static_cast<Proxy*>(BindCompositorGlobal(interface, version));

@@ -8,6 +8,7 @@ window (wait_for_view), moves the cursor (park_cursor) and clicks (click).
 
     Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
     Weston  weston: no virtual pointer manager, no Xwayland
+    KWin    kwin_wayland 5.27+ (--virtual): fake input for installed programs, Xwayland
 
 sway refuses root, so an `unprivileged` session runs the compositor and every client (which
 must reach its Xwayland, which admits only its own user) as USER, created if missing.
@@ -32,7 +33,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 from harness import receiver
 from harness.process import Child, run
 from harness.session import Session
-from harness.xsession import Window, start_button
+from harness.xsession import Window, parse_xwininfo, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
@@ -188,4 +189,67 @@ class Sway(WaylandSession):
         self.park_cursor(x, y)
         self.swaymsg("seat", "seat0", "cursor", "press", "button1")
         self.swaymsg("seat", "seat0", "cursor", "release", "button1")
+        return time.monotonic_ns()
+
+
+class KWin(WaylandSession):
+    """`install`: a build folder that `cmake --install` puts into the session's HOME/.local,
+    launcher entry included, before KWin starts; KWin gives its fake input to the program
+    installed there (installed_program). KWin centres every new window and keeps its cursor at
+    the output's centre (the seat has no pointer of the harness's to move it with): the
+    receiver gets the cursor, and wait_for_view moves the program's window off it."""
+    name = "kwin_wayland"
+    unprivileged = False
+    WINDOW_AT = (1085, 20)  # the program's window, clear of the centred receiver (640x480)
+
+    def __init__(self, install: Optional[str] = None):
+        self.install = install
+        super().__init__()
+        self.installed_program = os.path.join(self.runtime_dir, ".local/bin/clickburst")
+
+    def command(self) -> List[str]:
+        if self.install:
+            self.run(["cmake", "--install", self.install, "--prefix",
+                      os.path.join(self.runtime_dir, ".local")])
+            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6).
+            self.run([shutil.which("kbuildsycoca6") or "kbuildsycoca5"])
+        # Debian's kwin_wayland has a file capability, so exec fails (EPERM) here; a copy has
+        # none, and keeps the name under which Qt loads its platform plugin.
+        copy = os.path.join(self.runtime_dir, "bin", "kwin_wayland")
+        os.makedirs(os.path.dirname(copy))
+        shutil.copy(shutil.which("kwin_wayland"), copy)
+        # KWin runs the program it is given as one word (it splits a command line itself).
+        report = os.path.join(self.runtime_dir, "bin", "report-env")
+        with open(report, "w") as out:
+            out.write(f"#!/bin/sh\n{self.report_env_command()}\n")
+        os.chmod(report, 0o755)
+        return ["dbus-run-session", "--", copy, "--virtual", "--xwayland", "--width", "1280",
+                "--height", "720", report]
+
+    def client_env(self) -> dict:
+        return self.reported_env()  # KWin's Xwayland, which it gives the program it starts
+
+    def wait_for_view(self, name: str, process: Optional[Child] = None,
+                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
+        """The X11 window titled `name`, moved to WINDOW_AT (again, if KWin places it after)."""
+        def moved() -> Optional[Rect]:
+            window = parse_xwininfo(self.run(["xwininfo", "-name", name], check=False).stdout)
+            if window is None or not window.viewable:
+                return None
+            if (window.x, window.y) == self.WINDOW_AT:
+                return window.rect
+            self.run(["xdotool", "windowmove", str(window.id), *map(str, self.WINDOW_AT)])
+            return None
+
+        self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
+        time.sleep(0.5)  # KWin's own placement, if still to come, has moved it
+        return self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
+
+    def park_cursor(self, x: int, y: int):
+        """Moves Xwayland's pointer only, off the program's window: XTest's clicks go there."""
+        self.run(["xdotool", "mousemove", "--sync", str(x), str(y)])
+
+    def click(self, x: int, y: int) -> int:
+        """A left click through XTest at x, y: it reaches X11 windows only, as Start is."""
+        self.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"])
         return time.monotonic_ns()

@@ -38,6 +38,8 @@ for path in usr/bin/clickburst usr/share/applications/clickburst.desktop \
     usr/share/doc/clickburst/copyright; do
   [[ -f $work/deb/$path ]] || fail "the .deb lacks /$path"
 done
+grep -qx 'Exec=/usr/bin/clickburst' "$work/deb/usr/share/applications/clickburst.desktop" ||
+  fail "the .deb's launcher entry does not name /usr/bin/clickburst, which KWin needs"
 appstreamcli validate --no-net "$work"/deb/usr/share/metainfo/*.xml
 
 "$python" - "$work"/first/clickburst-*-win64.zip "$work/zip" <<'PY'
