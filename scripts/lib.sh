@@ -12,13 +12,13 @@
 # burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers whether
 # a display is there.
 run_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
 release_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev imagemagick
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev imagemagick
   g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
