@@ -30,7 +30,7 @@ from typing import List, Optional, Sequence
 from harness import figures, wine
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import WaylandSession
+from harness.wayland import Sway
 from harness.xsession import RECEIVER_POINT, XSession, start_button
 
 PERIOD_MS = figures.PERIOD_MS
@@ -163,7 +163,7 @@ def run_sway(x: XSession, args, spy) -> Run:
                                     wayland_receiver=args.receiver_wayland,
                                     receiver=args.receiver_x11,
                                     start_button=args.start_button)
-    with WaylandSession() as w:
+    with Sway() as w:
         receiver, program, start = w.stage(stage_args, wrapper=[args.rusage, usage])
         program.usage_file = usage
         time.sleep(1.0)

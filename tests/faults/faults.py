@@ -28,7 +28,7 @@ import time
 from typing import List, Optional, Sequence
 
 from harness import figures, wine
-from harness.cases import DIALOG_TITLE, Stage, main, with_tails
+from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
 from harness.process import sleep_until_ns
 from harness.receiver import Burst, Expectations, check_burst, collect_burst, finish, summary
 from harness.xsession import RECEIVER_POINT
@@ -56,9 +56,7 @@ def case_stall(args):
     resume_before_slot_ns = 25_000_000
     # receiver_x11 stamps on CLOCK_MONOTONIC, the harness's own clock: one time line here.
     with Stage(args, window_manager=False) as stage:
-        receiver = stage.receiver()
-        program, window = stage.launch_program()
-        start_ns = stage.press_start(window)
+        receiver, program, _, start_ns = stage.begin()
         first = receiver.wait_for_presses(40, 20)[0]
         stop_ns = time.monotonic_ns()
         program.signal(signal.SIGSTOP)
@@ -99,30 +97,8 @@ def case_stall(args):
 
 
 def case_kill(args):
-    failures = []
     with Stage(args, window_manager=False) as stage:
-        receiver = stage.receiver()
-        for phase_ms in (0, 20, 40):
-            program, window = stage.launch_program()
-            start_ns = stage.press_start(window)
-            since = receiver.to_receiver_clock(start_ns)
-            presses = receiver.wait_for_presses(3, 20, since)
-            sleep_until_ns(presses[0] + 4 * PERIOD_NS + phase_ms * 1_000_000)
-            program.signal(signal.SIGKILL)
-            program.wait_exit(5)
-            burst = finish(receiver, program, start_ns, 0, since_ns=since)
-            print(f"  killed {phase_ms} ms into a period: {len(burst.presses)} presses, "
-                  f"{len(burst.releases)} releases, status {program.exit_status}")
-            if program.exit_status != -signal.SIGKILL:
-                failures.append(f"status {program.exit_status} after SIGKILL")
-            if len(burst.releases) != len(burst.presses):
-                failures.append(f"killed {phase_ms} ms into a period: {len(burst.releases)} "
-                                f"releases for {len(burst.presses)} presses: the button stayed "
-                                f"down")
-            elif not burst.alternates():
-                failures.append(f"killed {phase_ms} ms into a period: presses and releases do "
-                                f"not alternate")
-    return failures, ""
+        return kill_at_three_phases(stage.begin)
 
 
 def one_unbroken_burst(burst: Burst) -> List[str]:
@@ -143,9 +119,9 @@ def case_start_parked(args):
     with Stage(args, window_manager=False) as stage:
         spy = stage.spy()
         program, window = stage.launch_program()
-        start_ns = stage.press_start(window, then_to=None)
+        start_ns = stage.press_start(window, then_to=None, spy=spy)
         # The spy sees the clicks on Start that no receiver can; those after Start's own.
-        burst = finish(spy, program, start_ns, since_ns=spy.to_receiver_clock(start_ns) + 1)
+        burst = finish(spy, program, start_ns, since_ns=start_ns + 1)
     failures = check_burst(burst, Expectations(**LINUX_END)) + one_unbroken_burst(burst)
     return with_tails(failures, program, spy), summary(burst)
 
@@ -161,9 +137,8 @@ def case_start_hammered(args):
         stage.xdotool("click", "--repeat", str(presses_of_start), "--delay", "20", "1")
         stage.move_pointer(*RECEIVER_POINT)
         moved_ns = time.monotonic_ns()
-        # Start acts on the release of the first of those clicks; the spy stamps on
-        # CLOCK_MONOTONIC, the harness's clock.
-        start_ns = next(event.ns for event in spy.events(before_ns) if event.kind == "up")
+        # Start acts on the release of the first of those clicks.
+        start_ns = spy.first_release(before_ns)
         burst = finish(receiver, program, start_ns)
         all_presses = [e for e in spy.events() if e.kind == "down" and e.arrival_ns > before_ns]
     on_start = len(all_presses) - presses_of_start - len(burst.presses)
@@ -213,9 +188,7 @@ def case_no_xtest(args):
 
 def case_display_lost(args):
     with Stage(args, window_manager=False) as stage:
-        receiver = stage.receiver()
-        program, window = stage.launch_program()
-        start_ns = stage.press_start(window)
+        receiver, program, _, start_ns = stage.begin()
         receiver.wait_for_presses(10, 20, receiver.to_receiver_clock(start_ns))
         lost_ns = time.monotonic_ns()
         stage.kill_server()
@@ -231,9 +204,7 @@ def case_valgrind(args):
                "--errors-for-leak-kinds=definite", "--track-origins=yes", "--num-callers=40"]
     command += [f"--suppressions={path}" for path in args.suppressions]
     with Stage(args, window_manager=False) as stage:
-        receiver = stage.receiver()
-        program, window = stage.launch_program([*command, args.program])
-        start_ns = stage.press_start(window)
+        receiver, program, _, start_ns = stage.begin([*command, args.program])
         burst = finish(receiver, program, start_ns, timeout_s=figures.END_S + 30)
     # Valgrind makes the first press of Start and the first click (loading fonts, libXtst)
     # up to a second late, and drops the ticks missed meanwhile. From the first click on the

@@ -17,12 +17,13 @@ Prints "TOOL CASE: PASS|FAIL|ERROR figures" and one line per failure; exit statu
 
 import argparse
 import os
+import signal
 import time
 from typing import Callable, Dict, List, Optional, Sequence, Tuple
 
 from harness import figures
-from harness.process import Child, SessionError
-from harness.receiver import Receiver
+from harness.process import Child, SessionError, sleep_until_ns
+from harness.receiver import Receiver, finish
 from harness.xsession import RECEIVER_POINT, RECEIVER_RECT, Window, XSession, overlaps, start_button
 
 # The title of the program's error dialog (src/runtime/fatal_error.cpp).
@@ -63,9 +64,12 @@ class Stage(XSession):
     def start_button(self, window: Window) -> Tuple[int, int]:
         return start_button(window, [*self.args.emulator, self.args.start_button])
 
-    def press_start(self, window: Window, then_to: Optional[Tuple[int, int]] = RECEIVER_POINT) -> int:
+    def press_start(self, window: Window, then_to: Optional[Tuple[int, int]] = RECEIVER_POINT,
+                    spy: Optional[Receiver] = None) -> int:
         """Clicks Start, then moves the pointer on, which must happen inside the grace.
-        Returns the harness's time of Start."""
+        Returns the harness's time of Start: when the spy saw the release Start acts on, or
+        else when the click had been sent."""
+        before_ns = time.monotonic_ns()
         start_ns = self.click(*self.start_button(window))
         if then_to is not None:
             self.move_pointer(*then_to)
@@ -73,7 +77,42 @@ class Stage(XSession):
             if late_ms >= figures.GRACE_MS - 200:
                 raise SessionError(f"the pointer left Start {late_ms:.0f} ms after it was "
                                    f"pressed, too late for the first click")
-        return start_ns
+        return start_ns if spy is None else spy.first_release(before_ns)
+
+    def begin(self, argv: Optional[Sequence[str]] = None) -> Tuple[Receiver, Child, Window, int]:
+        """A receiver, the program, and Start pressed with the pointer then on the receiver:
+        the receiver, the program, its window and the harness's time of Start."""
+        receiver = self.receiver()
+        program, window = self.launch_program(argv)
+        return receiver, program, window, self.press_start(window)
+
+
+def kill_at_three_phases(begin: Callable[[], tuple]) -> Tuple[List[str], str]:
+    """Three bursts, each begun by begin() (a receiver, the program, ..., the harness's time
+    of Start), SIGKILLed four periods after the first click and 0, 20, 40 ms into the period: a
+    click under way, between two, just before one. No kill may leave the button down."""
+    failures, counts = [], []
+    for phase_ms in (0, 20, 40):
+        receiver, program, *_, start_ns = begin()
+        since = receiver.to_receiver_clock(start_ns)
+        presses = receiver.wait_for_presses(3, 20, since)
+        sleep_until_ns(receiver.clock_offset_ns() + presses[0] + 4 * figures.PERIOD_NS
+                       + phase_ms * 1_000_000)
+        program.signal(signal.SIGKILL)
+        program.wait_exit(5)
+        burst = finish(receiver, program, start_ns, 0, since_ns=since)
+        receiver.stop()
+        killed = f"killed {phase_ms} ms into a period"
+        counts.append(f"{phase_ms}ms:{len(burst.presses)}/{len(burst.releases)}")
+        if program.exit_status != -signal.SIGKILL:
+            failures.append(f"{killed}: status {program.exit_status} after SIGKILL")
+        if len(burst.releases) != len(burst.presses):
+            failures.append(f"{killed}: {len(burst.releases)} releases for "
+                            f"{len(burst.presses)} presses: the button stayed down")
+        elif not burst.alternates():
+            failures.append(f"{killed}: presses and releases do not alternate "
+                            f"({burst.button_order})")
+    return failures, " ".join(counts)
 
 
 def with_tails(failures: List[str], *children: Optional[Child]) -> List[str]:

@@ -1,5 +1,7 @@
-# harness_test(<name> <script> <labels> <timeout-s> [args...]): a test run by a Python script
-# that imports the harness (tests/harness). Each such test starts its own X display. Those of
+# harness_test(<name> <script> <labels> <timeout-s> [<case> options...]): a test run by a Python
+# script that imports the harness (tests/harness). Each such test starts its own display. A case
+# gets --program (the program under test) and --title (its window's title) unless its options
+# name their own. Those of
 # the Windows build run their programs under the cross build's emulator (Wine), given to them
 # as --emulator words, and run alone: Wine keeps the cursor and the foreground window in its
 # server, one for all displays, and the Windows tests of the window use them too.
@@ -25,7 +27,10 @@ set(HARNESS_PROGRAMS --receiver $<TARGET_FILE:${HARNESS_RECEIVER}>
                      --start-button $<TARGET_FILE:start_button> ${HARNESS_EMULATOR_OPTIONS})
 
 function(harness_test name script labels timeout)
-  add_test(NAME ${name} COMMAND ${CLICKBURST_PYTHON3} ${script} ${ARGN})
+  if(ARGN)  # argparse takes an option's last value: the test's own, after these
+    set(defaults --program $<TARGET_FILE:clickburst> --title "${CLICKBURST_TITLE}")
+  endif()
+  add_test(NAME ${name} COMMAND ${CLICKBURST_PYTHON3} ${script} ${defaults} ${ARGN})
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
                        ENVIRONMENT PYTHONPATH=${PROJECT_SOURCE_DIR}/tests)
   if(WIN32)

@@ -67,13 +67,13 @@ class Child:
 
     def __init__(self, name: str, argv: Sequence[str], env: Optional[dict] = None):
         self.name = name
+        self.started_ns = time.monotonic_ns()
         try:
             self.proc = subprocess.Popen(list(argv), stdin=subprocess.DEVNULL,
                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                          env=env, start_new_session=True)
         except OSError as error:
             raise SessionError(f"cannot start {name} ({argv[0]}): {error}") from error
-        self.started_ns = time.monotonic_ns()
         self.stdout = LineLog(self.proc.stdout)
         self.stderr = LineLog(self.proc.stderr)
         self.exit_ns: Optional[int] = None
@@ -119,10 +119,10 @@ class Child:
 
 
 def run(argv: Sequence[str], env: Optional[dict] = None, timeout_s: float = 20,
-        check: bool = True) -> subprocess.CompletedProcess:
+        check: bool = True, text: bool = True) -> subprocess.CompletedProcess:
     """Runs a tool to its end; raises SessionError if it cannot, or (check) if it fails."""
     try:
-        done = subprocess.run(list(argv), env=env, capture_output=True, text=True,
+        done = subprocess.run(list(argv), env=env, capture_output=True, text=text,
                               timeout=timeout_s, stdin=subprocess.DEVNULL)
     except (OSError, subprocess.TimeoutExpired) as error:
         raise SessionError(f"{' '.join(argv)}: {error}") from error

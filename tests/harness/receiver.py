@@ -73,6 +73,18 @@ class Receiver(Child):
             raise SessionError(f"{self.name} saw fewer than {count} presses in {timeout_s} s")
         return self.presses(since_ns)
 
+    def first_release(self, since_ns: int, timeout_s: float = 5) -> int:
+        """When the first release from since_ns on was stamped, waiting up to timeout_s for
+        it: from a spy on the server, the instant a click on Start acted."""
+        def released(text: str) -> bool:
+            event = parse_event(0, text)
+            return event is not None and event.kind == "up" and event.ns >= since_ns
+
+        line = self.stdout.wait_for(released, timeout_s)
+        if line is None:
+            raise SessionError(f"{self.name} saw no release within {timeout_s} s")
+        return parse_event(*line).ns
+
     def clock_offset_ns(self) -> int:
         """Harness clock minus receiver clock. Each line arrives a little after the receiver
         stamped it, so the smallest difference is the closest estimate (high by that delay)."""

@@ -1,13 +1,21 @@
-"""A private headless Wayland compositor for one test: sway 1.7 (wlroots 0.15, with the virtual
-pointer manager and Xwayland) or weston (no virtual pointer manager, no Xwayland). Neither
-runs as root, so the compositor, and every client that must reach its Xwayland (which admits
-only its own user), runs as USER, created if missing. Everything started is ended when the
-session closes, the compositor's own children (Xwayland) with its process group.
+"""Private headless Wayland compositors, one for each test. WaylandSession, the base, starts the
+compositor in a runtime folder of its own (also its HOME), waits for its socket, and gives its
+clients WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and
+XAUTHORITY); everything started is ended when the session closes, the compositor's own
+children (Xwayland) with its process group. A compositor is a small subclass: its command and
+environment, what its clients need beyond the socket, and, for stage(), how a person finds a
+window (wait_for_view), moves the cursor (park_cursor) and clicks (click).
 
-    with WaylandSession() as w:
+    Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
+    Weston  weston: no virtual pointer manager, no Xwayland
+
+sway refuses root, so an `unprivileged` session runs the compositor and every client (which
+must reach its Xwayland, which admits only its own user) as USER, created if missing.
+
+    with Sway() as w:
         receiver = w.start_receiver(["receiver_wayland"])
         program = w.launch("clickburst", ["build/linux/src/clickburst"])
-        window = w.wait_for_view("clickburst@example.org", program)
+        x, y, width, height = w.wait_for_view("clickburst@example.org", program)
         w.click(x, y)
 
 Positions are in the compositor's layout, which is the one headless output's pixels.
@@ -19,16 +27,17 @@ import pwd
 import shutil
 import tempfile
 import time
-from typing import List, Optional, Sequence, Tuple
+from typing import Callable, List, Optional, Sequence, Tuple
 
 from harness import receiver
-from harness.process import Child, SessionError, run
+from harness.process import Child, run
+from harness.session import Session
 from harness.xsession import Window, start_button
 
 USER = "clickburst-wayland"
-SWAY_CONFIG = "xwayland enable\ndefault_border none\ndefault_floating_border none\n"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
-# On the receiver, which sway tiles over the whole output; the program's window floats mid-screen.
+# On the receiver, which the compositor shows over the whole output; the program's window floats
+# mid-screen.
 PARK = (40, 40)
 
 
@@ -41,76 +50,58 @@ def ensure_user() -> pwd.struct_passwd:
         return pwd.getpwnam(USER)
 
 
-class WaylandSession:
-    def __init__(self, compositor: str = "sway"):
-        self._children: List[Child] = []
-        user = ensure_user()
-        self._as_user = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
-                         "--clear-groups"]
-        self.runtime_dir = tempfile.mkdtemp(prefix="clickburst-wayland-")
-        os.chown(self.runtime_dir, user.pw_uid, user.pw_gid)
-        base = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime_dir,
-                "XDG_RUNTIME_DIR": self.runtime_dir}
-        try:
-            if compositor == "sway":
-                config = os.path.join(self.runtime_dir, "config")
-                with open(config, "w") as out:
-                    out.write(SWAY_CONFIG)
-                self.compositor = self.launch("sway", ["sway", "-c", config], dict(
-                    base, WLR_BACKENDS="headless", WLR_RENDERER="pixman",
-                    WLR_LIBINPUT_NO_DEVICES="1"))
-            else:
-                self.compositor = self.launch("weston", [
-                    "weston", "--backend=headless-backend.so", "--idle-time=0",
-                    "--socket=wayland-1"], base)
-            socket = self._wait_for_file(lambda name: name.startswith("wayland-")
-                                         and not name.endswith(".lock"))
+class WaylandSession(Session):
+    name = "compositor"
+    unprivileged = True  # runs as USER; False: as the harness's own user
+
+    def __init__(self):
+        super().__init__({"PATH": os.environ.get("PATH", "/usr/bin:/bin")})
+        self.runtime_dir = tempfile.mkdtemp(prefix=f"clickburst-{self.name}-")
+        self.on_close(lambda: shutil.rmtree(self.runtime_dir, ignore_errors=True))
+        self.env.update(HOME=self.runtime_dir, XDG_RUNTIME_DIR=self.runtime_dir)
+        with self.starting():
+            if self.unprivileged:
+                user = ensure_user()
+                os.chown(self.runtime_dir, user.pw_uid, user.pw_gid)
+                self.prefix = ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
+                               "--clear-groups"]
+            self.compositor = self.launch(self.name, self.command(),
+                                          dict(self.env, **self.compositor_env()))
+            socket = self.wait_for_file("Wayland socket", lambda name: name.startswith(
+                "wayland-") and not name.endswith(".lock"))
             # By path, so that clients need no XDG_RUNTIME_DIR of their own.
-            self.env = dict(base, WAYLAND_DISPLAY=os.path.join(self.runtime_dir, socket))
-            if compositor == "sway":
-                self.env["SWAYSOCK"] = os.path.join(
-                    self.runtime_dir, self._wait_for_file(lambda name: name.startswith("sway-ipc.")))
-                # sway gives its children the DISPLAY of its Xwayland.
-                self.swaymsg("exec", f"printenv DISPLAY > {self.runtime_dir}/display.tmp && "
-                             f"mv {self.runtime_dir}/display.tmp {self.runtime_dir}/display")
-                self._wait_for_file(lambda name: name == "display")
-                with open(os.path.join(self.runtime_dir, "display")) as display:
-                    self.env["DISPLAY"] = display.read().strip()
-        except BaseException:
-            self.close()
-            raise
+            self.env["WAYLAND_DISPLAY"] = os.path.join(self.runtime_dir, socket)
+            self.env.update(self.client_env())
 
-    def _wait_for_file(self, wanted, timeout_s: float = 20) -> str:
-        deadline = time.monotonic() + timeout_s
-        while time.monotonic() < deadline:
-            found = [name for name in os.listdir(self.runtime_dir) if wanted(name)]
-            if found:
-                return found[0]
-            if self.compositor.exit_status is not None:
-                break
-            time.sleep(0.02)
-        raise SessionError(f"{self.compositor.name} did not come up (status "
-                           f"{self.compositor.exit_status})\n{self.compositor.stderr_tail()}")
+    def command(self) -> List[str]:
+        raise NotImplementedError
 
-    def __enter__(self):
-        return self
+    def compositor_env(self) -> dict:
+        """What the compositor needs in its environment beyond the session's."""
+        return {}
 
-    def __exit__(self, *exc):
-        self.close()
+    def client_env(self) -> dict:
+        """What its clients need beyond the socket, once it has one: DISPLAY (and XAUTHORITY)
+        of its Xwayland, an IPC socket."""
+        return {}
 
-    def launch(self, name: str, argv: Sequence[str], env: Optional[dict] = None,
-               wrapper: Sequence[str] = ()) -> Child:
-        """Starts a process as USER (under `wrapper`, run as root) on this session; it is
-        ended when the session closes."""
-        child = Child(name, [*wrapper, *self._as_user, *argv], self.env if env is None else env)
-        self._children.append(child)
-        return child
+    def wait_for_file(self, what: str, wanted: Callable[[str], bool], timeout_s: float = 20) -> str:
+        """The first name in the runtime folder that `wanted` accepts."""
+        return self.wait_until(f"{what} from {self.name}", lambda: next(
+            (name for name in os.listdir(self.runtime_dir) if wanted(name)), None),
+            timeout_s, self.compositor)
 
-    def start_receiver(self, argv: Sequence[str]) -> receiver.Receiver:
-        """receiver_wayland, ready; the compositor tiles it over the whole output."""
-        child = receiver.start_receiver("receiver_wayland", [*self._as_user, *argv], self.env)
-        self._children.append(child)
-        return child
+    def report_env_command(self) -> str:
+        """A shell command that a client of the compositor runs to write its environment where
+        reported_env() reads it: the way to learn what the compositor gives its clients."""
+        path = os.path.join(self.runtime_dir, "client-env")
+        return f"env -0 > {path}.tmp && mv {path}.tmp {path}"
+
+    def reported_env(self, names: Sequence[str] = ("DISPLAY", "XAUTHORITY")) -> dict:
+        self.wait_for_file("client's environment", lambda name: name == "client-env")
+        with open(os.path.join(self.runtime_dir, "client-env")) as report:
+            pairs = [entry.split("=", 1) for entry in report.read().split("\0") if "=" in entry]
+        return {name: value for name, value in pairs if name in names}
 
     def stage(self, args, wrapper: Sequence[str] = ()):
         """receiver_wayland (args.wayland_receiver) under the parked cursor, receiver_x11
@@ -119,9 +110,7 @@ class WaylandSession:
         args.start_button)."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
         self.park_cursor(*PARK)
-        self.spy = receiver.start_receiver("button_spy", [*self._as_user, args.receiver, "--spy",
-                                                          "--seconds", "120"], self.env)
-        self._children.append(self.spy)
+        self.spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
         x, y, width, height = self.wait_for_view(args.title, program)
@@ -131,19 +120,40 @@ class WaylandSession:
     def press_start(self, start: Tuple[int, int]) -> int:
         """Clicks Start, parks the cursor back on the receiver, and returns the instant
         (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
-        seen = len(self.spy.events())
+        before_ns = time.monotonic_ns()
         self.click(*start)
         self.park_cursor(*PARK)
-        deadline = time.monotonic() + 5
-        while time.monotonic() < deadline:
-            releases = [event.ns for event in self.spy.events()[seen:] if event.kind == "up"]
-            if releases:
-                return releases[0]
-            time.sleep(0.01)
-        raise SessionError("Xwayland never saw the click on Start")
+        return self.spy.first_release(before_ns)
+
+
+class Weston(WaylandSession):
+    name = "weston"
+
+    def command(self) -> List[str]:
+        return ["weston", "--backend=headless-backend.so", "--idle-time=0", "--socket=wayland-1"]
+
+
+class Sway(WaylandSession):
+    name = "sway"
+
+    def command(self) -> List[str]:
+        config = os.path.join(self.runtime_dir, "config")
+        with open(config, "w") as out:
+            out.write("xwayland enable\ndefault_border none\ndefault_floating_border none\n")
+        return ["sway", "-c", config]
+
+    def compositor_env(self) -> dict:
+        return dict(WLR_BACKENDS="headless", WLR_RENDERER="pixman", WLR_LIBINPUT_NO_DEVICES="1")
+
+    def client_env(self) -> dict:
+        self.env["SWAYSOCK"] = os.path.join(self.runtime_dir, self.wait_for_file(
+            "IPC socket", lambda name: name.startswith("sway-ipc.")))
+        # sway gives its children the DISPLAY of its Xwayland.
+        self.swaymsg("exec", self.report_env_command())
+        return self.reported_env()
 
     def swaymsg(self, *args: str):
-        return run(["swaymsg", *args], self.env)
+        return self.run(["swaymsg", *args])
 
     def views(self) -> List[dict]:
         """Every window sway shows, tiled or floating, as its tree node."""
@@ -158,18 +168,15 @@ class WaylandSession:
     def wait_for_view(self, name: str, process: Optional[Child] = None,
                       timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
         """The client area of the window titled `name`, once sway shows it."""
-        deadline = time.monotonic() + timeout_s
-        while time.monotonic() < deadline:
+        def shown() -> Optional[Rect]:
             for view in self.views():
                 if view.get("name") == name and view["window_rect"]["width"] > 0:
                     outer, inner = view["rect"], view["window_rect"]
                     return (outer["x"] + inner["x"], outer["y"] + inner["y"], inner["width"],
                             inner["height"])
-            if process is not None and process.exit_status is not None:
-                raise SessionError(f"{process.name} ended with status {process.exit_status} "
-                                   f"before showing \"{name}\"\n{process.stderr_tail()}")
-            time.sleep(0.05)
-        raise SessionError(f"sway shows no window \"{name}\" after {timeout_s} s")
+            return None
+
+        return self.wait_until(f"window \"{name}\" shown by sway", shown, timeout_s, process, 0.05)
 
     def park_cursor(self, x: int, y: int):
         """Puts the seat's cursor at x, y (the seat needs a pointer device for that)."""
@@ -182,11 +189,3 @@ class WaylandSession:
         self.swaymsg("seat", "seat0", "cursor", "press", "button1")
         self.swaymsg("seat", "seat0", "cursor", "release", "button1")
         return time.monotonic_ns()
-
-    def close(self):
-        # The compositor last: its clients end on their own once it has gone.
-        for child in reversed(self._children):
-            if child.exit_status is None:
-                child.stop()
-        self._children.clear()
-        shutil.rmtree(self.runtime_dir, ignore_errors=True)

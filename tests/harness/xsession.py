@@ -20,10 +20,11 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import List, Optional, Sequence, Tuple
+from typing import Optional, Sequence, Tuple
 
 from harness import receiver, wine
 from harness.process import Child, SessionError, run
+from harness.session import Session
 
 SCREEN = "1280x1024x24"
 # A receiver along the bottom of the screen, clear of where a new window is placed (top left
@@ -73,74 +74,47 @@ def overlaps(a: Rect, b: Rect) -> bool:
     return a[0] < b[0] + b[2] and b[0] < a[0] + a[2] and a[1] < b[1] + b[3] and b[1] < a[1] + a[3]
 
 
-class XSession:
+class XSession(Session):
     def __init__(self, window_manager: bool = True, server_args: Sequence[str] = (),
                  env: Optional[dict] = None):
-        self._children: List[Child] = []
-        # -displayfd 1: Xvfb picks a free number and prints it once it accepts connections.
-        self.server = self.adopt(Child("Xvfb", ["Xvfb", "-displayfd", "1", "-screen", "0", SCREEN,
-                                                "-nolisten", "tcp", "-noreset", *server_args],
-                                       env))
-        line = self.server.stdout.wait_for(str.isdigit, 30)
-        if line is None:
-            self.close()
-            raise SessionError(f"Xvfb gave no display number\n{self.server.stderr_tail()}")
-        self.number = int(line[1])
-        self.name = f":{self.number}"
-        self.env = dict(os.environ if env is None else env, DISPLAY=self.name)
-        if window_manager:
-            try:
+        super().__init__(env)
+        with self.starting():
+            # -displayfd 1: Xvfb picks a free number and prints it once it accepts connections.
+            self.server = self.launch("Xvfb", ["Xvfb", "-displayfd", "1", "-screen", "0", SCREEN,
+                                               "-nolisten", "tcp", "-noreset", *server_args])
+            line = self.server.stdout.wait_for(str.isdigit, 30)
+            if line is None:
+                raise SessionError(f"Xvfb gave no display number\n{self.server.stderr_tail()}")
+            self.number = int(line[1])
+            self.name = f":{self.number}"
+            self.env["DISPLAY"] = self.name
+            if window_manager:
                 self._start_window_manager()
-            except BaseException:
-                self.close()  # no `with` block owns the session yet
-                raise
 
     def _start_window_manager(self):
         self.launch("openbox", ["openbox", "--sm-disable"])
-        deadline = time.monotonic() + 20
-        while "window id" not in self.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
-                                          check=False).stdout:
-            if time.monotonic() > deadline:
-                raise SessionError(f"openbox did not come up on {self.name}")
-            time.sleep(0.02)
+        self.wait_until(f"openbox on {self.name}", lambda: "window id" in self.run(
+            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False).stdout)
         # openbox claims the root window some time before its event loop runs, and a window
         # mapped in between stays unmapped for good. It is ready once it manages a probe.
         probe = self.launch("probe", ["xmessage", "-title", PROBE_TITLE, "window manager probe"])
+
+        def managed() -> bool:
+            window = self.find_window(PROBE_TITLE)
+            if window is not None and not window.viewable:
+                self.xdotool("windowmap", str(window.id), check=False)
+            return window is not None and window.viewable
+
         try:
-            while time.monotonic() < deadline:
-                window = self.find_window(PROBE_TITLE)
-                if window is not None and window.viewable:
-                    return
-                if window is not None:
-                    self.xdotool("windowmap", str(window.id), check=False)
-                time.sleep(0.1)
-            raise SessionError(f"openbox on {self.name} does not manage new windows")
+            self.wait_until(f"probe window managed by openbox on {self.name}", managed,
+                            interval_s=0.1)
         finally:
             probe.stop()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def launch(self, name: str, argv: Sequence[str]) -> Child:
-        """Starts a process on this display; it is ended when the session closes."""
-        return self.adopt(Child(name, argv, self.env))
-
-    def adopt(self, child):
-        """Ends `child` with the session."""
-        self._children.append(child)
-        return child
 
     def start_receiver(self, argv: Sequence[str], name: str = "receiver",
                        geometry: Optional[str] = RECEIVER_GEOMETRY) -> receiver.Receiver:
         """A receiver (or button_spy), ready; argv without --geometry, which this adds."""
-        argv = [*argv, "--geometry", geometry] if geometry else list(argv)
-        return self.adopt(receiver.start_receiver(name, argv, self.env))
-
-    def run(self, argv: Sequence[str], check: bool = True, timeout_s: float = 20):
-        return run(argv, self.env, timeout_s, check)
+        return super().start_receiver([*argv, "--geometry", geometry] if geometry else argv, name)
 
     def xdotool(self, *args: str, check: bool = True):
         return self.run(["xdotool", *args], check)
@@ -154,16 +128,12 @@ class XSession:
                         process: Optional[Child] = None) -> Window:
         """Waits until the window named `name` is viewable (and, under a window manager,
         has been placed in its frame)."""
-        deadline = time.monotonic() + timeout_s
-        while time.monotonic() < deadline:
+        def viewable() -> Optional[Window]:
             window = self.find_window(name)
-            if window is not None and window.viewable:
-                return window
-            if process is not None and process.exit_status is not None:
-                raise SessionError(f"{process.name} ended with status {process.exit_status} "
-                                   f"before showing \"{name}\"\n{process.stderr_tail()}")
-            time.sleep(0.02)
-        raise SessionError(f"no viewable window \"{name}\" on {self.name} after {timeout_s} s")
+            return window if window and window.viewable else None
+
+        return self.wait_until(f"viewable window \"{name}\" on {self.name}", viewable,
+                               timeout_s, process)
 
     def pointer(self) -> Tuple[int, int]:
         shell = dict(line.split("=", 1)
@@ -209,13 +179,6 @@ class XSession:
                 os.unlink(leftover)
             except FileNotFoundError:
                 pass
-
-    def close(self):
-        # The server last: its clients end on their own once it has gone.
-        for child in reversed(self._children):
-            if child.exit_status is None:
-                child.stop()
-        self._children.clear()
 
 
 def main(argv: Sequence[str]) -> int:

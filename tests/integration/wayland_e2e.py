@@ -18,16 +18,14 @@ Usage: wayland_e2e.py CASE --program clickburst --title TITLE --receiver receive
          --wayland-receiver receiver_wayland --start-button start_button
 """
 
-import signal
 import sys
 import time
 from typing import List, Tuple
 
 from harness import figures
-from harness.cases import DIALOG_TITLE, Stage, main, with_tails
-from harness.process import sleep_until_ns
+from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
 from harness.receiver import Expectations, check_burst, finish, summary
-from harness.wayland import WaylandSession
+from harness.wayland import Sway, Weston
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer, no GNOME remote-desktop session and no KDE fake input"
@@ -41,7 +39,7 @@ def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
 
 
 def case_burst(args) -> Tuple[List[str], str]:
-    with WaylandSession() as w:
+    with Sway() as w:
         receiver, program, start = w.stage(args)
         time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
         start_ns = w.press_start(start)
@@ -54,32 +52,21 @@ def case_burst(args) -> Tuple[List[str], str]:
 
 
 def case_killed(args) -> Tuple[List[str], str]:
-    failures, figures_line = [], []
-    with WaylandSession() as w:
-        receiver = None
-        for phase_ms in (0, 20, 40):
-            if receiver is not None:
-                receiver.stop()
+    with Sway() as w:
+        def begin():
             receiver, program, start = w.stage(args)
-            start_ns = w.press_start(start)
-            presses = receiver.wait_for_presses(4, 10)
-            sleep_until_ns(receiver.clock_offset_ns() + presses[0] +
-                           4 * figures.PERIOD_NS + phase_ms * 1_000_000)
-            program.signal(signal.SIGKILL)
-            program.wait_exit(3)
-            burst = finish(receiver, program, start_ns, timeout_s=0)
-            figures_line.append(f"{phase_ms}ms:{len(burst.presses)}/{len(burst.releases)}")
-            if not burst.alternates():
-                failures.append(f"killed {phase_ms} ms into a period: {len(burst.presses)} "
-                                f"presses, {len(burst.releases)} releases ({burst.button_order})")
-    return failures, " ".join(figures_line)
+            return receiver, program, w.press_start(start)
+
+        return kill_at_three_phases(begin)
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
-    with WaylandSession("weston") as w, Stage(args) as stage:
+    with Weston() as w, Stage(args) as stage:
         stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
         receiver = stage.receiver()
         stage.move_pointer(*RECEIVER_POINT)
+        # Logged before the launch, which starts the time in which nothing may move.
+        receiver.stdout.wait_for(lambda text: text.startswith("motion"), 2)
         program, window = stage.launch_program()
         time.sleep(1.0)
         pointer_before = stage.pointer()
@@ -97,7 +84,7 @@ def case_no_manager(args) -> Tuple[List[str], str]:
 
 
 def case_compositor_lost(args) -> Tuple[List[str], str]:
-    with WaylandSession() as w, Stage(args) as stage:
+    with Sway() as w, Stage(args) as stage:
         stage.env["WAYLAND_DISPLAY"] = w.env["WAYLAND_DISPLAY"]
         program, window = stage.launch_program()
         stage.press_start(window, then_to=None)

@@ -4,6 +4,10 @@ person would drive it, on a private Xvfb with openbox (natively, or under Wine f
 build). A receiver along the bottom of the screen logs every click; after Start the pointer
 goes onto it, where the burst should land. One case per run:
 
+  burst_probe_clicks_448_times_then_ends  burst_probe (--program: the controller on the
+                                          platform's own event loop, Start pressed at once)
+                                          clicks a receiver covering the display: 448 clicks,
+                                          a release each, none in the grace, its own end
   launch_shows_window_and_clicks_nothing  the window appears and nothing is clicked for 3 s;
                                           a screenshot is kept; closing it ends with status 0
   start_with_mouse_clicks_448_times       Start pressed with the mouse: the whole burst
@@ -12,7 +16,7 @@ goes onto it, where the burst should land. One case per run:
                                           at once with status 0, and no click follows
 
     window_e2e.py CASE --program clickburst --receiver receiver_x11 --start-button start_button
-                  --title TITLE --artifacts DIR [--emulator wine] [--platform windows]
+                  [--title TITLE --artifacts DIR] [--emulator wine] [--platform windows]
 """
 
 import os
@@ -20,9 +24,12 @@ import sys
 import time
 
 from harness.cases import Stage, main, with_tails
-from harness.receiver import Expectations, check_burst, collect_burst, finish, summary
+from harness.process import SessionError
+from harness.receiver import (STARTUP_TIMEOUT_S, Expectations, check_burst, collect_burst, finish,
+                              summary)
 from harness.xsession import RECEIVER_POINT
 
+PROBE_EXPECT = Expectations()
 # Start is pressed by hand here, and the harness sees it at once: a tighter end than the probe's.
 E2E_EXPECT = Expectations(run_s_min=28.5, run_s_max=30.0)
 QUIET_S = 3.0
@@ -46,6 +53,20 @@ def run_burst(args, by_mouse: bool):
         if at != RECEIVER_POINT:
             failures.append(f"the pointer is at {at}, not where it was left at {RECEIVER_POINT}")
     return with_tails(failures, program), summary(burst)
+
+
+def case_probe(args):
+    with Stage(args, window_manager=False) as stage:
+        receiver = stage.receiver(seconds=90, geometry=None)  # the pointer goes to its centre
+        program = stage.launch("burst_probe", [*args.emulator, args.program])
+        # "start <ns>": Start on the program's clock, the one the receiver logs with.
+        line = program.stdout.wait_for(lambda text: text.startswith("start "), STARTUP_TIMEOUT_S)
+        if line is None:
+            raise SessionError(f"burst_probe printed no start line (status "
+                               f"{program.wait_exit(1.0)})\n{program.stderr_tail()}")
+        burst = finish(receiver, program, line[0], PROBE_EXPECT.run_s_max + 15.0,
+                       start_ns=int(line[1].split()[1]))
+    return with_tails(check_burst(burst, PROBE_EXPECT), program, receiver), summary(burst)
 
 
 def case_launch(args):
@@ -74,9 +95,7 @@ def case_launch(args):
 
 def case_close_mid_burst(args):
     with Stage(args) as stage:
-        receiver = stage.receiver()
-        program, window = stage.launch_program()
-        start_ns = stage.press_start(window)
+        receiver, program, window, start_ns = stage.begin()
         receiver.wait_for_presses(10, timeout_s=10.0)
         closed_ns = time.monotonic_ns()  # before: the program may be gone before xdotool is
         stage.close_window(window)
@@ -103,6 +122,7 @@ def case_close_mid_burst(args):
 
 
 CASES = {
+    "burst_probe_clicks_448_times_then_ends": case_probe,
     "launch_shows_window_and_clicks_nothing": case_launch,
     "start_with_mouse_clicks_448_times": lambda args: run_burst(args, by_mouse=True),
     "start_with_alt_s_clicks_448_times": lambda args: run_burst(args, by_mouse=False),

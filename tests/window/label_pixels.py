@@ -3,16 +3,15 @@
 program runs on a private Xvfb whose Xft.dpi is set as a HiDPI desktop sets it; its window is
 read back pixel by pixel, right of Start, where only the labels draw.
 
-    label_pixels.py --program clickburst --title TITLE --start-button start_button
+    label_pixels.py one_whole_line_each --program clickburst --title TITLE --start-button S
 """
 
-import argparse
-import subprocess
 import sys
 from typing import List, Tuple
 
-from harness.process import SessionError
-from harness.xsession import XSession, start_button
+from harness.cases import main
+from harness.process import SessionError, run
+from harness.xsession import XSession
 
 DPIS = (96, 144)
 # "Created by" has a descender and "Anonymous" has none; a wrapped label's band is two lines.
@@ -21,8 +20,8 @@ MAX_BAND_RATIO = 1.6
 
 def read_window(x: XSession, window_id: int) -> Tuple[int, int, bytes]:
     """Width, height and RGB bytes of the window's content."""
-    ppm = subprocess.run(["/usr/bin/import", "-window", str(window_id), "-depth", "8", "ppm:-"], env=x.env,
-                         capture_output=True, timeout=30, check=True).stdout
+    ppm = run(["/usr/bin/import", "-window", str(window_id), "-depth", "8", "ppm:-"], x.env, 30,
+              text=False).stdout
     magic, width, height, depth, pixels = ppm.split(maxsplit=4)
     if magic != b"P6" or depth != b"255":
         raise SessionError(f"import gave no 8-bit PPM: {ppm[:20]!r}")
@@ -30,13 +29,9 @@ def read_window(x: XSession, window_id: int) -> Tuple[int, int, bytes]:
 
 
 def check_labels(x: XSession, args, dpi: int) -> List[str]:
-    program = x.launch("clickburst", [args.program])
-    try:
-        window = x.wait_for_window(args.title, process=program)
-        width, height, pixels = read_window(x, window.id)
-        left, _, start_width, _ = map(int, x.run([args.start_button, str(width)]).stdout.split())
-    finally:
-        program.stop()
+    window = x.wait_for_window(args.title, process=x.launch("clickburst", [args.program]))
+    width, height, pixels = read_window(x, window.id)
+    left, _, start_width, _ = map(int, x.run([args.start_button, str(width)]).stdout.split())
     background = pixels[-3:]  # the bottom right corner
     first_column = left + start_width + 1
     ink_rows, right = [], -1
@@ -62,28 +57,16 @@ def check_labels(x: XSession, args, dpi: int) -> List[str]:
     return failures
 
 
-def main(argv) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--program", required=True)
-    parser.add_argument("--title", required=True)
-    parser.add_argument("--start-button", required=True)
-    args = parser.parse_args(argv)
+def case_labels(args):
     failures = []
-    try:
-        for dpi in DPIS:
-            with XSession(window_manager=False) as x:
-                # What xrdb would set: the resource database that XGetDefault reads.
-                x.run(["xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set",
-                       "RESOURCE_MANAGER", f"Xft.dpi:\t{dpi}\n"])
-                failures += check_labels(x, args, dpi)
-    except (SessionError, subprocess.SubprocessError) as error:
-        print(f"label_pixels: ERROR {error}")
-        return 2
-    print("label_pixels: " + ("FAIL" if failures else "PASS"))
-    for failure in failures:
-        print(f"  {failure}")
-    return 1 if failures else 0
+    for dpi in DPIS:
+        with XSession(window_manager=False) as x:
+            # What xrdb would set: the resource database that XGetDefault reads.
+            x.run(["xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                   f"Xft.dpi:\t{dpi}\n"])
+            failures += check_labels(x, args, dpi)
+    return failures, ""
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    sys.exit(main("label_pixels", {"one_whole_line_each": case_labels}, sys.argv[1:]))
