@@ -22,12 +22,13 @@ release_packages=(
   g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
-# tests' compositors, and passwd for the unprivileged user they run sway as; the release test
+# tests' compositors, and passwd for the unprivileged user they run sway as (mutter runs in a
+# dbus-run-session, and the harness moves its cursor through python3-dbus); the release test
 # makes a release and lints it.
 test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
-  wayland-protocols sway xwayland weston passwd
+  wayland-protocols sway xwayland weston passwd mutter dbus-daemon python3-dbus
   git dpkg-dev file fakeroot lintian appstream
 )
 # The benchmark: what the tests build and run, and gnuplot for its plot.

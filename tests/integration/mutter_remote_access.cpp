@@ -14,8 +14,7 @@
 
 namespace {
 
-// Bound when first called: the library holds no reference to them, so that mutter's children
-// (Xwayland), which inherit LD_PRELOAD, load it without them.
+// By name: Xwayland, which inherits LD_PRELOAD, has none of them.
 template <class Signature>
 Signature* Bound(const char* name) {
   return reinterpret_cast<Signature*>(dlsym(RTLD_DEFAULT, name));

@@ -13,9 +13,16 @@
                    once on standard error, the whole burst through XTest, and nothing moves or
                    clicks before Start.
   compositor_lost  sway killed mid-burst while the window is on an Xvfb: status 69, named.
+  gnome_burst      headless mutter with Xwayland: the burst, as on sway, through the program's
+  gnome_killed     remote-desktop session; SIGKILL at three points of the period.
+  gnome_stopped    the session ended mid-burst as the indicator's Stop does: status 0 at once,
+                   one line saying why, no press after it, none left down.
+  gnome_locked     remote access inhibited before the launch, as by a screen lock: the notice
+                   names mutter's refusal.
 
 Usage: wayland_e2e.py CASE --program clickburst --title TITLE --receiver receiver_x11
          --wayland-receiver receiver_wayland --start-button start_button
+         [--mutter-preload libmutter_remote_access.so]
 """
 
 import sys
@@ -25,7 +32,7 @@ from typing import List, Tuple
 from harness import figures
 from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
 from harness.receiver import Expectations, check_burst, finish, summary
-from harness.wayland import Sway, Weston
+from harness.wayland import Mutter, Sway, Weston
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer, no GNOME remote-desktop session and no KDE fake input"
@@ -38,8 +45,8 @@ def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
     return [f"before Start the receiver got {early[0].kind} {early[0].detail}"] if early else []
 
 
-def case_burst(args) -> Tuple[List[str], str]:
-    with Sway() as w:
+def burst_on(session, args) -> Tuple[List[str], str]:
+    with session as w:
         receiver, program, start = w.stage(args)
         time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
         start_ns = w.press_start(start)
@@ -51,13 +58,42 @@ def case_burst(args) -> Tuple[List[str], str]:
         return with_tails(failures, program, receiver), summary(burst)
 
 
-def case_killed(args) -> Tuple[List[str], str]:
-    with Sway() as w:
+def killed_on(session, args) -> Tuple[List[str], str]:
+    with session as w:
         def begin():
             receiver, program, start = w.stage(args)
             return receiver, program, w.press_start(start)
 
         return kill_at_three_phases(begin)
+
+
+def case_gnome_stopped(args) -> Tuple[List[str], str]:
+    with Mutter(args.mutter_preload) as w:
+        receiver, program, start = w.stage(args)
+        start_ns = w.press_start(start)
+        receiver.wait_for_presses(5, 10, receiver.to_receiver_clock(start_ns))
+        stop_ns = time.monotonic_ns()
+        w.stop_sessions()
+        program.wait_exit(1)
+        burst = finish(receiver, program, start_ns, 0)
+        lines = program.stderr.text().splitlines()
+        late = [ns for ns in burst.presses if ns > receiver.to_receiver_clock(stop_ns) + 20e6]
+        failures = [f"status {program.exit_status} 1 s after Stop, {len(late)} presses after "
+                    f"it, standard error {lines}"] if (program.exit_status != 0 or late or len(
+                        lines) != 1 or "GNOME ended" not in lines[0]) else []
+        if not burst.alternates():
+            failures.append(f"presses and releases do not alternate ({burst.button_order})")
+        return failures, f"{summary(burst)} after_stop={(program.exit_ns - stop_ns) / 1e6}ms"
+
+
+def case_gnome_locked(args) -> Tuple[List[str], str]:
+    with Mutter(args.mutter_preload) as w:
+        w.lock_screen()
+        _, program, _ = w.stage(args)
+        notice = program.stderr.wait_for(lambda line: "so the clicks go through X11" in line, 5)
+        if notice and "Session creation inhibited" in notice[1]:
+            return [], "notice names mutter's refusal"
+        return [f"no notice naming mutter's refusal: {program.stderr.text()!r}"], ""
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
@@ -102,7 +138,13 @@ def case_compositor_lost(args) -> Tuple[List[str], str]:
 
 
 if __name__ == "__main__":
-    sys.exit(main("wayland", {"burst": case_burst, "killed": case_killed,
+    sys.exit(main("wayland", {"burst": lambda args: burst_on(Sway(), args),
+                              "killed": lambda args: killed_on(Sway(), args),
                               "no_manager": case_no_manager,
-                              "compositor_lost": case_compositor_lost},
-                  sys.argv[1:], lambda parser: parser.add_argument("--wayland-receiver")))
+                              "compositor_lost": case_compositor_lost,
+                              "gnome_burst": lambda a: burst_on(Mutter(a.mutter_preload), a),
+                              "gnome_killed": lambda a: killed_on(Mutter(a.mutter_preload), a),
+                              "gnome_stopped": case_gnome_stopped,
+                              "gnome_locked": case_gnome_locked},
+                  sys.argv[1:], lambda parser: (parser.add_argument("--wayland-receiver"),
+                                                parser.add_argument("--mutter-preload"))))
