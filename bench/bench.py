@@ -7,6 +7,8 @@
   clickburst (sway)      on a headless sway of its own, its window through Xwayland, Start
                          clicked through the seat's cursor, which is parked on receiver_wayland:
                          the clicks go through the virtual pointer
+  clickburst (GNOME)     the same on a headless mutter: the clicks go through its remote-desktop
+                         session
 
 Receivers stamp each press on their monotonic clock (CLOCK_MONOTONIC; under Wine
 QueryPerformanceCounter, which Wine runs on CLOCK_MONOTONIC_RAW): every figure of one program is
@@ -30,7 +32,7 @@ from typing import List, Optional, Sequence
 from harness import figures, wine
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import Sway
+from harness.wayland import Mutter, Sway
 from harness.xsession import RECEIVER_POINT, XSession, start_button
 
 PERIOD_MS = figures.PERIOD_MS
@@ -156,14 +158,14 @@ def run_wine(x: XSession, args, spy) -> Run:
         wine.stop_server(x.env)
 
 
-def run_sway(x: XSession, args, spy) -> Run:
-    run = Run("clickburst (sway)")
-    usage = os.path.join(args.work, "clickburst-sway.rusage.txt")
+def run_wayland(args, session, name: str) -> Run:
+    run = Run(f"clickburst ({name})")
+    usage = os.path.join(args.work, f"clickburst-{name}.rusage.txt")
     stage_args = argparse.Namespace(program=args.linux_program, title=args.title,
                                     wayland_receiver=args.receiver_wayland,
                                     receiver=args.receiver_x11,
                                     start_button=args.start_button)
-    with Sway() as w:
+    with session as w:
         receiver, program, start = w.stage(stage_args, wrapper=[args.rusage, usage])
         program.usage_file = usage
         time.sleep(1.0)
@@ -174,10 +176,19 @@ def run_sway(x: XSession, args, spy) -> Run:
     return run
 
 
+def run_sway(x: XSession, args, spy) -> Run:
+    return run_wayland(args, Sway(), "sway")
+
+
+def run_gnome(x: XSession, args, spy) -> Run:
+    return run_wayland(args, Mutter(args.mutter_preload), "GNOME")
+
+
 # In the table's order; the peer is the yardstick of the ratios.
-RUNS = {"linux": run_linux, "peer": run_peer, "wine": run_wine, "sway": run_sway}
+RUNS = {"linux": run_linux, "peer": run_peer, "wine": run_wine, "sway": run_sway,
+        "gnome": run_gnome}
 COLOURS = {"xdotool": "#e69f00", "clickburst (Linux)": "#7b3294", "clickburst.exe": "#009e73",
-           "clickburst (sway)": "#0571b0"}
+           "clickburst (sway)": "#0571b0", "clickburst (GNOME)": "#ca0020"}
 
 
 def percentile(values: Sequence[float], fraction: float) -> float:
@@ -311,7 +322,8 @@ def context_line() -> str:
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for option in ("linux-program", "windows-program", "receiver-x11", "receiver-win32",
-                   "receiver-wayland", "start-button", "rusage", "title", "out", "work"):
+                   "receiver-wayland", "mutter-preload", "start-button", "rusage", "title", "out",
+                   "work"):
         parser.add_argument(f"--{option}", required=True)
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))
     parser.add_argument("--skip", action="append", default=[], choices=sorted(RUNS))

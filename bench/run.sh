@@ -33,6 +33,7 @@ install_missing_packages "${bench_packages[@]}"
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
+    mutter_remote_access \
     -j2 >/dev/null
   if [[ ! " ${bench_options[*]-} " =~ " wine " ]]; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
@@ -54,5 +55,6 @@ PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --t
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
   --receiver-wayland "$linux_build/tests/integration/receiver_wayland" \
+  --mutter-preload "$linux_build/tests/integration/libmutter_remote_access.so" \
   --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"
