@@ -10,6 +10,9 @@ COLUMNS (a column is one entry there: a heading, a colour, and the function that
                                 Start clicked through the seat's cursor, which is parked on
                                 receiver_wayland: the clicks go through the virtual pointer.
                                 Needs root (sway runs as a user of its own)
+  gnome  clickburst (GNOME)     as sway, on a headless mutter: its remote-desktop session
+  kwin   clickburst (KWin)      as sway, on a headless kwin_wayland, the program installed (cmake
+                                --install from --linux-build) into its HOME: KWin's fake input
 
 Receivers stamp each press on their monotonic clock (CLOCK_MONOTONIC; under Wine
 QueryPerformanceCounter, which Wine runs on CLOCK_MONOTONIC_RAW): every figure of one program is
@@ -34,7 +37,7 @@ from harness import figures, wine
 from harness.cases import Stage
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import Sway
+from harness.wayland import KWin, Mutter, Sway, WaylandSession
 from harness.xsession import RECEIVER_POINT
 
 PERIOD_MS = figures.PERIOD_MS
@@ -76,6 +79,11 @@ class Run:
         offsets = [p / 1e6 - PERIOD_MS * i for p, i in zip(self.burst.presses, self.slots())]
         anchor = statistics.median(offsets) if offsets else 0
         return [offset - anchor for offset in offsets]
+
+
+def args_with(args, **changed) -> argparse.Namespace:
+    """The command line with other programs: what cases.Stage reads for one column."""
+    return argparse.Namespace(**dict(vars(args), **changed))
 
 
 def rusage_file(args, run: Run) -> str:
@@ -139,8 +147,8 @@ def run_peer(args, run: Run):
 
 def run_wine(args, run: Run):
     clocks_before = clocks_ns()
-    with Stage(argparse.Namespace(**dict(vars(args), program=args.windows_program, emulator=[
-            "wine"], receiver=args.windows_receiver, spy=args.receiver))) as stage:
+    with Stage(args_with(args, program=args.windows_program, receiver=args.windows_receiver,
+                         spy=args.receiver, emulator=["wine"])) as stage:
         # A warm Wine: its server and desktop already up, as on a desktop in use.
         stage.env = wine.start_server(args.wine_prefix, stage.env)
         try:
@@ -153,13 +161,31 @@ def run_wine(args, run: Run):
                  f"that ran {ppm:+.2f} ppm against CLOCK_MONOTONIC during the run")
 
 
-def run_sway(args, run: Run):
+def run_wayland(w: WaylandSession, args, run: Run, program_path: str, how: str):
     usage = rusage_file(args, run)
-    with Sway() as w:
-        collect(run, *w.begin(args, wrapper=[args.rusage, usage]), usage)
-    run.note += ("timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when Xwayland "
-                 "had the release of the click on it (receiver_x11 --spy); the window's mapping "
-                 "is not timed")
+    with w:
+        receiver, program, start = w.stage(args_with(args, program=program_path),
+                                           wrapper=[args.rusage, usage])
+        time.sleep(1.0)
+        collect(run, receiver, program, w.press_start(start), usage)
+    run.note += (f"{how}; timed by receiver_wayland on CLOCK_MONOTONIC at dispatch; Start is when "
+                 "Xwayland had the release of the click on it (receiver_x11 --spy); the window's "
+                 "mapping is not timed")
+
+
+def run_sway(args, run: Run):
+    run_wayland(Sway(), args, run, args.program, "through the virtual pointer")
+
+
+def run_gnome(args, run: Run):
+    run_wayland(Mutter(args.mutter_preload), args, run, args.program,
+                "through its remote-desktop session")
+
+
+def run_kwin(args, run: Run):
+    w = KWin(install=args.linux_build)
+    run_wayland(w, args, run, w.installed_program,
+                "installed with its launcher entry, through KWin's fake input")
 
 
 def needs_root() -> Optional[str]:
@@ -183,6 +209,8 @@ COLUMNS = {
     "peer": Column("xdotool (peer)", "#e69f00", run_peer, free_running=True),
     "wine": Column("clickburst.exe (Wine)", "#009e73", run_wine),
     "sway": Column("clickburst (sway)", "#0571b0", run_sway, needs_root),
+    "gnome": Column("clickburst (GNOME)", "#d01c8b", run_gnome),
+    "kwin": Column("clickburst (KWin)", "#ca0020", run_kwin),
 }
 
 
@@ -322,8 +350,9 @@ def write_results(runs: List[Run], out: str) -> str:
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     # As the tests name them (cases.Stage reads them): --program and --receiver are Linux's.
-    for option in ("program", "windows-program", "receiver", "windows-receiver",
-                   "wayland-receiver", "start-button", "rusage", "title", "out", "work"):
+    for option in ("linux-build", "program", "windows-program", "receiver", "windows-receiver",
+                   "wayland-receiver", "mutter-preload", "start-button", "rusage", "title", "out",
+                   "work"):
         parser.add_argument(f"--{option}", required=True)
     parser.set_defaults(spy=None, emulator=[])
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))

@@ -6,18 +6,21 @@
 #   wine   clickburst.exe under Wine, on the same kind of display
 #   sway   clickburst on a headless sway with Xwayland, clicking through the virtual pointer;
 #          needs root (sway refuses root, so it runs as a user of its own), skipped without
+#   gnome  clickburst on a headless mutter with Xwayland, clicking through its remote-desktop
+#          session
+#   kwin   clickburst installed in a private HOME on a headless KWin with Xwayland, clicking
+#          through KWin's fake input
 # Writes the table to bench/results/results.md and the lateness plot to
 # bench/results/lateness.png, again after each column. Not part of the tests; timings are only
 # meaningful on an otherwise idle machine.
 #
 # Usage: bash bench/run.sh [--no-build] [--skip-linux] [--skip-peer] [--skip-wine] [--skip-sway]
+#        [--skip-gnome] [--skip-kwin]
 # Environment: BENCH_LINUX_BUILD, BENCH_WINDOWS_BUILD (build trees, default build/linux and
 # build/windows), WINEPREFIX (default build/wine, created if missing; its wineserver is ended
 # afterwards).
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/lib.sh"
 linux_build=${BENCH_LINUX_BUILD:-$root/build/linux}
 windows_build=${BENCH_WINDOWS_BUILD:-$root/build/windows}
 build=true
@@ -30,20 +33,18 @@ for option in "$@"; do
       bench_options+=(--skip "${option#--skip-}")
       [[ $option != --skip-wine ]] || skip_wine=true
       ;;
-    *) echo "usage: bash bench/run.sh [--no-build] [--skip-COLUMN]..." >&2; exit 2 ;;
+    *) say "usage: bash bench/run.sh [--no-build] [--skip-COLUMN]..."; exit 2 ;;
   esac
 done
 
-tool=bench/run.sh
-# shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
 # Every tool of the bursts and of the plot, before the first burst.
 install_missing_packages "${bench_packages[@]}"
 
 if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
+  # theme_icons and packaging_pages: what the KWin column's cmake --install puts beside it.
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
-    -j2 >/dev/null
+    theme_icons packaging_pages mutter_remote_access -j2 >/dev/null
   if ! $skip_wine; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
@@ -59,10 +60,11 @@ cxx=(g++ -std=c++20 -O2 -Wall -Wextra -Wpedantic -Werror)
 title=$(sed -n 's/^CLICKBURST_TITLE:STRING=//p' "$linux_build/CMakeCache.txt")
 PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --title "$title" \
   --wine-prefix "${WINEPREFIX:-$root/build/wine}" \
-  --program "$linux_build/src/clickburst" \
+  --linux-build "$linux_build" --program "$linux_build/src/clickburst" \
   --windows-program "$windows_build/src/clickburst.exe" \
   --receiver "$linux_build/tests/integration/receiver_x11" \
   --windows-receiver "$windows_build/tests/integration/receiver_win32.exe" \
   --wayland-receiver "$linux_build/tests/integration/receiver_wayland" \
+  --mutter-preload "$linux_build/tests/integration/libmutter_remote_access.so" \
   --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"

@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
-# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root made by
+# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian root made by
 # mmdebstrap from this machine's own apt sources, on a clone of the checkout's committed HEAD
 # (uncommitted changes are not in it). COMMAND runs as root in /src/clickburst, a path any user
-# can read, with a clean environment and CI=true. The root is unmounted and deleted afterwards,
-# also on failure or interrupt.
+# can read, with a clean environment and CI=true. The room is deleted afterwards, also on
+# failure or interrupt.
+#
+# The root is made, mounted and entered in a mount and PID namespace of the room's own: every
+# mount (the room's and mmdebstrap's) lives only there and every process started there ends
+# with the room, so nothing is ever unmounted on the host, and even a script killed outright
+# (SIGKILL) leaves no mount and no process behind, only its folder /var/tmp/clean-room.*.
 #
 # Usage: bash scripts/clean-room.sh COMMAND...    e.g. bash scripts/clean-room.sh bash scripts/run.sh
 # Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs into DIR before deletion.
 # Exit status: COMMAND's; 2 when the room itself could not be set up.
 set -euo pipefail
+
+# Debian 12.
+suite=bookworm
 
 say() { printf 'clean-room.sh [%4d s]: %s\n' "$SECONDS" "$*" >&2; }
 fail() {
@@ -21,98 +29,115 @@ git() { command git -c safe.directory='*' "$@"; }
 
 (($# > 0)) || fail "usage: bash scripts/clean-room.sh COMMAND..."
 checkout=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+keep=${CLEAN_ROOM_KEEP:+$(realpath -m -- "$CLEAN_ROOM_KEEP")}
 if ((EUID != 0)); then
   # Mounts and chroot need root.
   command -v sudo >/dev/null ||
     fail "needs root to mount and chroot, and sudo is not installed: run it as root"
-  exec sudo -- env CLEAN_ROOM_KEEP="${CLEAN_ROOM_KEEP:-}" bash "$checkout/scripts/clean-room.sh" "$@"
+  exec sudo -- env CLEAN_ROOM_KEEP="$keep" bash "$checkout/scripts/clean-room.sh" "$@"
 fi
 command -v mmdebstrap >/dev/null ||
   fail "mmdebstrap is not installed: apt-get install mmdebstrap"
 head=$(git -C "$checkout" rev-parse --verify HEAD 2>/dev/null) ||
   fail "$checkout is not a git checkout with a commit: the clean room takes its committed HEAD"
 
+# Runs as the first process of the room's namespaces: makes the root, mounts it and runs
+# COMMAND in it. Arguments: SECONDS so far, the room's folder, suite, checkout, commit, COMMAND.
+in_room() {
+  SECONDS=$1
+  local work=$2 suite=$3 checkout=$4 head=$5 root=$2/root file sources=()
+  shift 5
+  # The host's own sources: whatever mirror and snapshot this machine uses, the room uses too.
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+    /etc/apt/sources.list.d/*.sources; do
+    [[ -s $file ]] && sources+=("$file")
+  done
+  ((${#sources[@]} > 0)) || fail "no apt sources in /etc/apt/sources.list or sources.list.d"
+
+  say "making a minimal Debian $suite root in $root"
+  if ! mmdebstrap --variant=minbase --mode=root --aptopt='Acquire::Retries "5"' \
+    "$suite" "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
+    tail -n 20 "$work/mmdebstrap.log" >&2
+    fail "mmdebstrap could not make the root (above): can this machine reach its apt archive?"
+  fi
+  say "root made"
+
+  mkdir -p "$root/src"
+  git clone -q --no-checkout "$checkout" "$root/src/clickburst"
+  git -C "$root/src/clickburst" fetch -q "$checkout" "$head"
+  git -C "$root/src/clickburst" checkout -q --detach "$head"
+  say "checked out $(git -C "$checkout" log -1 --format='%h %s' "$head")"
+
+  # /proc is the namespace's own, which shows the room's processes only.
+  mount --bind /proc "$root/proc"
+  mount --bind /sys "$root/sys"
+  mount --bind /dev "$root/dev"
+  mount --bind /dev/pts "$root/dev/pts"
+  mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs "$root/dev/shm"
+
+  say "running: $*"
+  local status=0
+  chroot "$root" /usr/bin/env -i CI=true HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
+    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    sh -c 'cd /src/clickburst && exec "$@"' sh "$@" || status=$?
+  say "finished with status $status"
+  return "$status"
+}
+
 umask 022
 work=$(mktemp -d /var/tmp/clean-room.XXXXXXXX)
-root=$work/root
-mounted=()
-child=
+room= # unshare, the parent of the room's namespaces
 
 tear_down() {
-  local status=$? pid target i
-  trap - EXIT INT TERM
+  local status=$? mounts i
+  trap - EXIT INT TERM HUP
   set +e
-  # Whatever COMMAND left running in the root (a display, a server) would hold the mounts.
-  for pid in /proc/[0-9]*; do
-    [[ $(readlink "$pid/root" 2>/dev/null) == "$root" ]] && kill -KILL "${pid#/proc/}" 2>/dev/null
-  done
-  [[ -n $child ]] && wait "$child" 2>/dev/null
-  if [[ -n ${CLEAN_ROOM_KEEP:-} && -d $root/src/clickburst/build ]]; then
-    mkdir -p "$CLEAN_ROOM_KEEP"
-    (cd "$root/src/clickburst/build" && cp -r --parents -- *-logs */Testing/Temporary \
-      "$CLEAN_ROOM_KEEP"/ 2>/dev/null) || true
-    say "build logs copied to $CLEAN_ROOM_KEEP"
+  if [[ -n $room ]]; then
+    mounts=$(stat -L -c %i "/proc/$room/ns/mnt")
+    # unshare holds SIGINT and SIGTERM back; its end kills every process of the room.
+    kill -KILL "$room" 2>/dev/null
+    wait "$room" 2>/dev/null
+    # Their end takes the room's mounts along. Wait for it, so that nothing writes below
+    # while the room is deleted (a namespace not yet made is the host's own: no wait).
+    if [[ $mounts != "$(stat -L -c %i /proc/self/ns/mnt)" ]]; then
+      for ((i = 0; i < 100; i++)); do
+        [[ $'\n'$(stat -L -c %i /proc/[0-9]*/ns/mnt 2>/dev/null)$'\n' == *$'\n'$mounts$'\n'* ]] ||
+          break
+        sleep 0.1
+      done
+    fi
   fi
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
-    target=${mounted[i]}
-    umount "$target" 2>/dev/null || umount --lazy "$target" || true
-  done
-  # Deleting through a mount that is still there would delete the host's files.
-  if findmnt --list --noheadings --output TARGET | grep -q -F -- "$work/"; then
-    say "something is still mounted under $work; left in place:"
-    findmnt --list --noheadings --output TARGET | grep -F -- "$work/" >&2
+  if [[ -n $keep && -d $work/root/src/clickburst/build ]]; then
+    if (shopt -s nullglob && cd "$work/root/src/clickburst/build" &&
+      logs=(*-logs */Testing/Temporary) && ((${#logs[@]} > 0)) && mkdir -p "$keep" &&
+      cp -r --parents -- "${logs[@]}" "$keep"/); then
+      say "build logs copied to $keep"
+    else
+      say "no build logs copied to $keep"
+    fi
+  fi
+  # Never the case, as the room's mounts were never the host's; but deleting through a mount
+  # would delete the host's files.
+  if awk -v work="$work/" 'index($5, work) == 1 { found = 1 } END { exit !found }' \
+    /proc/self/mountinfo; then
+    say "something is mounted under $work; left in place"
     exit 2
   fi
   [[ $work == /var/tmp/clean-room.* ]] && rm -rf --one-file-system -- "$work"
   exit "$status"
 }
 trap tear_down EXIT
+trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# The host's own sources: whatever mirror and snapshot this machine uses, the room uses too.
-sources=()
-for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-  [[ -s $file ]] && sources+=("$file")
-done
-((${#sources[@]} > 0)) || fail "no apt sources in /etc/apt/sources.list or sources.list.d"
-
-say "making a minimal Debian 12 root in $root"
-if ! mmdebstrap --variant=minbase --mode=root --aptopt='Acquire::Retries "5"' \
-  bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
-  tail -n 20 "$work/mmdebstrap.log" >&2
-  fail "mmdebstrap could not make the root (above): can this machine reach its apt archive?"
-fi
-say "root made"
-
-mkdir -p "$root/src"
-git clone -q --no-checkout "$checkout" "$root/src/clickburst"
-git -C "$root/src/clickburst" fetch -q "$checkout" "$head"
-git -C "$root/src/clickburst" checkout -q --detach "$head"
-say "checked out $(git -C "$checkout" log -1 --format='%h %s' "$head")"
-
-mount_in_root() {
-  local target=$root$1
-  shift
-  mount "$@" "$target"
-  mounted+=("$target")
-  # Where the host's mounts are shared (systemd's default), a mount made under this one, or its
-  # unmount, would otherwise reach the host's own /dev.
-  mount --make-private "$target"
-}
-mount_in_root /proc --bind /proc
-mount_in_root /sys --bind /sys
-mount_in_root /dev --bind /dev
-mount_in_root /dev/pts --bind /dev/pts
-mount_in_root /dev/shm -t tmpfs -o mode=1777,nosuid,nodev tmpfs
-
-say "running: $*"
-chroot "$root" /usr/bin/env -i CI=true HOME=/root LANG=C.UTF-8 TERM="${TERM:-dumb}" \
-  PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  sh -c 'cd /src/clickburst && exec "$@"' sh "$@" &
-child=$!
+# In the background, so that a signal to this script is handled at once. Should this script
+# be killed outright, the parent-death signal ends unshare, and with it the room.
+setpriv --pdeathsig KILL -- unshare --mount --propagation private --pid --kill-child \
+  --mount-proc -- bash -c "set -euo pipefail; $(declare -f say fail git in_room)"'
+  in_room "$@"' bash "$SECONDS" "$work" "$suite" "$checkout" "$head" "$@" &
+room=$!
 status=0
-wait "$child" || status=$?
-child=
-say "finished with status $status"
+wait "$room" || status=$?
+room=
 exit "$status"

@@ -1,8 +1,16 @@
 # shellcheck shell=bash
 # Shell functions shared by the project's commands (scripts/test.sh, scripts/run.sh,
 # bench/run.sh): what each installs, installing what is missing, and running quietly. Private
-# X displays and the Wine prefix are the Python harness's (tests/harness). Source it; the
-# caller sets `logs` (a folder) and `tool` (its name).
+# X displays and the Wine prefix are the Python harness's (tests/harness). Source it first:
+# its preamble below makes every command strict and run from the checkout's root; the caller
+# sets `logs` (a folder) for `quietly`.
+
+# The preamble: `root` is the checkout, and the working folder; `tool` names the command in
+# its messages, as typed from the root (scripts/run.sh).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+tool=$(realpath -s --relative-to="$root" -- "$0")
+cd "$root"
 
 # What each command installs on Debian 12, without recommends: what it relies on from a
 # recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR
@@ -12,22 +20,23 @@
 # burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers whether
 # a display is there.
 run_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
 release_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev imagemagick
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev imagemagick
   g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
-# tests' compositors, and passwd for the unprivileged user they run sway as; the release test
-# makes a release and lints it.
+# tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run
+# in a dbus-run-session of their own, and the harness moves mutter's cursor through
+# python3-dbus); the release test makes a release and lints it.
 test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
-  wayland-protocols sway xwayland weston passwd
+  wayland-protocols sway xwayland weston passwd mutter kwin-wayland dbus-daemon python3-dbus
   git dpkg-dev file fakeroot lintian appstream
 )
 # The benchmark: what the tests build and run, and gnuplot for its plot.

@@ -7,18 +7,25 @@
 # changes is refused, since a release must come from a commit.
 #
 # Usage: bash scripts/release.sh [--out DIR]    (default: dist)
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 logs=$root/build/release-logs
 out=$root/dist
 work=""  # the scratch folder, removed on exit
-tool=release.sh
-# shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
 
+usage() {
+  say "usage: bash scripts/release.sh [--out DIR]"
+  exit 2
+}
+
+# Before anything is installed: a tree that cannot be released asks for no password.
 refuse_uncommitted_changes() {
+  if [[ ! -e $root/.git ]]; then
+    say "$root is not a git checkout: a release is built from a commit"
+    exit 1
+  fi
+  # A checkout copied to a machine without git: git alone is needed to tell.
+  command -v git >/dev/null || install_missing_packages git
   if ! git -C "$root" rev-parse --verify -q HEAD >/dev/null; then
     say "$root is not a git checkout with a commit: a release is built from a commit"
     exit 1
@@ -53,12 +60,16 @@ build_and_pack() {
 main() {
   while (($# > 0)); do
     case $1 in
-      --out) out=$(realpath -m "$2"); shift 2 ;;
-      *) say "usage: bash scripts/release.sh [--out DIR]"; exit 2 ;;
+      --out)
+        (($# >= 2)) || usage
+        out=$(realpath -m -- "$2")
+        shift 2
+        ;;
+      *) usage ;;
     esac
   done
-  install_missing_packages "${release_packages[@]}"
   refuse_uncommitted_changes
+  install_missing_packages "${release_packages[@]}"
   rm -rf "$logs"
   mkdir -p "$logs" "$out"
 

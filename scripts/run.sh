@@ -5,15 +5,9 @@
 # what it receives, and prints the result.
 #
 # Usage: bash scripts/run.sh
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
-logs=$root/build/run-logs
-
-tool=run.sh
 # shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+logs=$root/build/run-logs
 
 # The program, and what its headless burst needs: the receiver window it clicks and the
 # helper that reads where Start is. None of the tests or their tools.

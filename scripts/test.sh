@@ -8,15 +8,9 @@
 # Exits non-zero if anything failed.
 #
 # Usage: bash scripts/test.sh
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
-root=$PWD
-logs=$root/build/test-logs
-
-tool=test.sh
 # shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+logs=$root/build/test-logs
 
 main() {
   local began=$SECONDS status=0

@@ -1,6 +1,7 @@
 // The platform's five-argument mouse-input routine, in the shape of user32's mouse_event:
-// dwFlags, dx, dy, dwData, dwExtraInfo, all by value, no result. Each backend binds its
-// platform routine by name on the first call (mouse_event_win32.cpp, mouse_event_xtest.cpp).
+// dwFlags, dx, dy, dwData, dwExtraInfo, all by value, no result. mouse_event_win32.cpp binds
+// user32's by name on the first call; mouse_event_linux.cpp serves it with the click mechanism
+// of the session (left_button.h).
 // Only the two left-button flags are ever passed, with the other four arguments 0: no motion,
 // so every event happens at the pointer's current position.
 #pragma once

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "runtime/platform.h"
 
@@ -9,10 +10,15 @@ namespace clickburst::runtime {
 namespace {
 
 testing::ProcessExit g_process_exit = nullptr;
+void (*g_click_flush)() = nullptr;
 
 }  // namespace
 
 void ExitProcessWith(int status) {
+  // Taken before it runs: a failure reported from inside it must not flush again.
+  if (void (*flush)() = std::exchange(g_click_flush, nullptr)) {
+    flush();
+  }
   FlushDisplayOutput();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -24,6 +30,8 @@ void ExitProcessWith(int status) {
 }
 
 void EndProgram() { ExitProcessWith(kExitEnded); }
+
+void SetClickFlushAtExit(void (*flush)()) { g_click_flush = flush; }
 
 void testing::ReplaceProcessExit(ProcessExit exit) { g_process_exit = exit; }
 

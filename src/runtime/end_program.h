@@ -11,8 +11,14 @@ inline constexpr int kExitNoDisplay = 69;     // no display to open (EX_UNAVAILA
 
 [[noreturn]] void EndProgram();
 
-// Ends the process with `status` after flushing the display and standard streams.
+// Ends the process with `status` after flushing the click backend, the display and standard
+// streams.
 [[noreturn]] void ExitProcessWith(int status);
+
+// The click backend's own connection, flushed first on every way out (the end, the window
+// closed, a fatal error), so that a release still in its buffer reaches the server. `flush`
+// must wait a bounded time and never raise an error: the process is already ending.
+void SetClickFlushAtExit(void (*flush)());
 
 namespace testing {
 // Replaces the final exit of the process. The replacement must not return (tests throw).

@@ -1,7 +1,7 @@
-// The fatal-error path. No error handler is installed anywhere in the program: a failing
-// property set or a routine that cannot be bound is a run-time error, which is reported on
-// standard error (and in a dialog when a display is open) and ends the program with
-// kExitRunTimeError (end_program.h). The statement that failed is the last its handler runs.
+// The fatal-error path. Nothing in the program recovers from a failing property set or a
+// routine that cannot be bound: each is a run-time error, reported on standard error (and in
+// a dialog when a display is open), which ends the program with kExitRunTimeError
+// (end_program.h). The statement that failed is the last its handler runs.
 //
 // Usage: CheckPropertySet(Timer2.SetEnabled(true), "Timer2", "Enabled");
 #pragma once

@@ -12,6 +12,7 @@
 
 #include "runtime/end_program.h"
 #include "runtime/fatal_error.h"
+#include "runtime/input_watch.h"
 #include "runtime/platform.h"
 #include "runtime/x11_display.h"
 
@@ -82,6 +83,18 @@ Driver& OpenPlatformDriver() {
   }();
   return *driver;
 }
+
+void WatchReadable(int fd, void (*on_readable)()) {
+  struct Watch {
+    void (*on_readable)();
+  };
+  // Kept for the whole process, as the watch is.
+  Fl::add_fd(
+      fd, FL_READ, [](int, void* watch) { static_cast<Watch*>(watch)->on_readable(); },
+      new Watch{on_readable});
+}
+
+void UnwatchReadable(int fd) { Fl::remove_fd(fd, FL_READ); }
 
 Display* OpenedX11Display() { return g_display_lost ? nullptr : fl_display; }
 

@@ -1,8 +1,8 @@
-// Start-up. The program's entry hands control here at once: the run-time layer opens the
-// display, creates the start-up form (its controls and the click burst controller, every
-// timer disabled), raises its load event, shows it and runs the event loop. There is no
-// main procedure of the program's own; the process ends in EndProgram or the fatal path.
-// `window_shown` runs once, right after the form is shown, before any event is handled.
+// Start-up, all of it: main() calls RunProgram at once and does nothing else. It opens the
+// display, creates the start-up form (Form1: its controls and the click burst controller,
+// every timer disabled), calls its Load(), shows it and runs the event loop until the process
+// ends, in EndProgram or the fatal path; it never returns. `window_shown` runs once, right
+// after the window is shown, before any event is handled.
 //
 // Usage: int main() { clickburst::runtime::RunProgram<Form1>(&input::WindowShown); }
 #pragma once

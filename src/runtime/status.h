@@ -12,7 +12,8 @@ using StatusCode = std::int32_t;
 inline constexpr StatusCode kStatusOk = 0;
 // E_INVALIDARG: a property value out of its range (a negative Interval).
 inline constexpr StatusCode kStatusInvalidArgument = static_cast<StatusCode>(0x80070057u);
-// E_FAIL: an unspecified failure, used by tests that force a property set to fail.
+// E_FAIL: a property set that failed for no more specific reason (a refusal that
+// TimerQueue's fault injector decides).
 inline constexpr StatusCode kStatusFailed = static_cast<StatusCode>(0x80004005u);
 
 constexpr bool Failed(StatusCode status) { return status < 0; }

@@ -8,8 +8,9 @@
 //     restarts the period from now; on a disabled timer it is only stored.
 //  4. Interval 0: the timer never ticks, though it stays enabled.
 //  5. Drift-free: tick n is due at start + n * Interval, however long handlers take.
-//  6. A late tick is delivered once; missed periods are dropped. The next tick goes to the
-//     next slot of the original phase at least Interval / 2 after the late one.
+//  6. A late tick is delivered once, for the latest slot that has passed; earlier missed slots
+//     are dropped. The next slot, not yet due, keeps its tick, at least Interval / 2 after the
+//     late one; the ticks after it are on the original phase again.
 //  7. Once Enabled is set false, no tick of that timer is delivered, not even one already due.
 //  8. Ticks due at the same instant come in the order the timers were created.
 //

@@ -1,5 +1,7 @@
 #include "runtime/timer_queue.h"
 
+#include <algorithm>
+
 namespace clickburst::runtime {
 
 void TimerQueue::Add(Timer& timer) { timers_.push_back(&timer); }
@@ -35,11 +37,12 @@ void TimerQueue::DeliverDue() {
   const Instant batch = clock_.Now();
   while (Timer* timer = EarliestDueAt(batch)) {
     // Reschedule before the handler runs, so that whatever the handler sets on its own timer wins.
+    // This tick stands for the latest slot that has passed; the earlier ones are dropped. The
+    // next slot has not come yet, so it keeps its tick, only spaced from this one.
     const Instant delivered = clock_.Now();
     const Duration period = timer->Period();
-    const Instant earliest_next = delivered + period / 2;
-    const auto slots = (earliest_next - timer->phase_ + period - Duration(1)) / period;
-    timer->due_ = timer->phase_ + slots * period;
+    const Instant next_slot = timer->phase_ + ((delivered - timer->phase_) / period + 1) * period;
+    timer->due_ = std::max(next_slot, delivered + period / 2);
     timer->on_timer_();
   }
 }

@@ -2,10 +2,15 @@
 in a runtime folder of its own (also its HOME), waits for its socket, and gives its clients
 WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and XAUTHORITY). A
 compositor is a subclass: its command and environment, what its clients need beyond the socket,
-and for begin() how a person finds a window (wait_for_view), moves the cursor (park_cursor) and
-clicks (click). Sway: the virtual pointer manager and Xwayland; Weston: neither. sway refuses
-root, so an `unprivileged` session runs the compositor and its clients (Xwayland admits only its
-own user) as USER, created if missing. Positions are the one headless output's pixels.
+and for stage() how a person finds a window (wait_for_view), moves the cursor (park_cursor) and
+clicks (click). sway refuses root, so an `unprivileged` session runs the compositor and its
+clients (Xwayland admits only its own user) as USER, created if missing. Positions are the one
+headless output's pixels.
+
+    Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
+    Weston  weston: no virtual pointer manager, no Xwayland
+    KWin    kwin_wayland 5.27+ (--virtual): fake input for installed programs, Xwayland
+    Mutter  mutter 43+: GNOME's remote-desktop sessions, Xwayland, a session bus of its own
 
     with Sway() as w:
         program = w.launch("clickburst", ["build/linux/src/clickburst"])
@@ -16,6 +21,7 @@ import json
 import os
 import pwd
 import shutil
+import signal
 import tempfile
 import time
 from typing import Callable, List, Optional, Sequence, Tuple
@@ -23,11 +29,10 @@ from typing import Callable, List, Optional, Sequence, Tuple
 from harness import receiver
 from harness.process import Child, run
 from harness.session import Session
-from harness.xsession import Window, start_button
+from harness.xsession import Window, XSession, parse_xwininfo, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
-PARK = (40, 40)  # on the receiver, shown over the whole output; the program's window floats
 
 
 def ensure_user() -> pwd.struct_passwd:
@@ -42,6 +47,9 @@ def ensure_user() -> pwd.struct_passwd:
 class WaylandSession(Session):
     name = "compositor"
     unprivileged = True  # runs as USER; False: as the harness's own user
+    # Where stage() leaves the cursor: on the receiver, shown over the whole output, clear of
+    # the program's window, which floats mid-screen.
+    park = (40, 40)
 
     def __init__(self):
         super().__init__({"PATH": os.environ.get("PATH", "/usr/bin:/bin")})
@@ -93,23 +101,27 @@ class WaylandSession(Session):
             pairs = [entry.split("=", 1) for entry in report.read().split("\0") if "=" in entry]
         return {name: value for name, value in pairs if name in names}
 
-    def begin(self, args, wrapper: Sequence[str] = ()) -> Tuple[receiver.Receiver, Child, int]:
+    def stage(self, args, wrapper: Sequence[str] = ()):
         """receiver_wayland (args.wayland_receiver) under the parked cursor, receiver_x11
-        (args.receiver) spying on Xwayland, the program (args.program, titled args.title)
-        through Xwayland, and Start pressed a second after its window came: the receiver, the
-        program, and the instant (CLOCK_MONOTONIC) Xwayland got the release Start acts on."""
+        (args.receiver) spying on Xwayland, and the program (args.program, titled args.title)
+        through Xwayland: the receiver, the program, and the centre of Start (from
+        args.start_button)."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
-        self.park_cursor(*PARK)
-        spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
+        self.park_cursor(*self.park)
+        self.spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
         x, y, width, height = self.wait_for_view(args.title, program)
-        start = start_button(Window(0, x, y, width, height, True), [args.start_button])
-        time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
+        return waiting, program, start_button(Window(0, x, y, width, height, True),
+                                              [args.start_button])
+
+    def press_start(self, start: Tuple[int, int]) -> int:
+        """Clicks Start, parks the cursor back on the receiver, and returns the instant
+        (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
         before_ns = time.monotonic_ns()
         self.click(*start)
-        self.park_cursor(*PARK)
-        return waiting, program, spy.first_release(before_ns)
+        self.park_cursor(*self.park)
+        return self.spy.first_release(before_ns)
 
 
 class Weston(WaylandSession):
@@ -174,4 +186,123 @@ class Sway(WaylandSession):
         self.park_cursor(x, y)
         self.swaymsg("seat", "seat0", "cursor", "press", "button1")
         self.swaymsg("seat", "seat0", "cursor", "release", "button1")
+        return time.monotonic_ns()
+
+
+class KWin(WaylandSession):
+    """`install`: a build folder that `cmake --install` puts into the session's HOME/.local,
+    launcher entry included, before KWin starts; KWin gives its fake input to the program
+    installed there (installed_program). KWin centres every new window and keeps its cursor at
+    the output's centre (the seat has no pointer of the harness's to move it with): the
+    receiver gets the cursor, and wait_for_view moves the program's window off it."""
+    name = "kwin_wayland"
+    unprivileged = False
+    WINDOW_AT = (1085, 20)  # the program's window, clear of the centred receiver (640x480)
+
+    def __init__(self, install: Optional[str] = None):
+        self.install = install
+        super().__init__()
+        self.installed_program = os.path.join(self.runtime_dir, ".local/bin/clickburst")
+
+    def command(self) -> List[str]:
+        if self.install:
+            self.run(["cmake", "--install", self.install, "--prefix",
+                      os.path.join(self.runtime_dir, ".local")])
+            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6).
+            self.run([shutil.which("kbuildsycoca6") or "kbuildsycoca5"])
+        # Debian's kwin_wayland has a file capability, so exec fails (EPERM) here; a copy has
+        # none, and keeps the name under which Qt loads its platform plugin.
+        copy = os.path.join(self.runtime_dir, "bin", "kwin_wayland")
+        os.makedirs(os.path.dirname(copy))
+        shutil.copy(shutil.which("kwin_wayland"), copy)
+        # KWin runs the program it is given as one word (it splits a command line itself).
+        report = os.path.join(self.runtime_dir, "bin", "report-env")
+        with open(report, "w") as out:
+            out.write(f"#!/bin/sh\n{self.report_env_command()}\n")
+        os.chmod(report, 0o755)
+        return ["dbus-run-session", "--", copy, "--virtual", "--xwayland", "--width", "1280",
+                "--height", "720", report]
+
+    def client_env(self) -> dict:
+        return self.reported_env()  # KWin's Xwayland, which it gives the program it starts
+
+    def wait_for_view(self, name: str, process: Optional[Child] = None,
+                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
+        """The X11 window titled `name`, moved to WINDOW_AT (again, if KWin places it after)."""
+        def moved() -> Optional[Rect]:
+            window = parse_xwininfo(self.run(["xwininfo", "-name", name], check=False).stdout)
+            if window is None or not window.viewable:
+                return None
+            if (window.x, window.y) == self.WINDOW_AT:
+                return window.rect
+            self.run(["xdotool", "windowmove", str(window.id), *map(str, self.WINDOW_AT)])
+            return None
+
+        self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
+        time.sleep(0.5)  # KWin's own placement, if still to come, has moved it
+        return self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
+
+    def park_cursor(self, x: int, y: int):
+        """Moves Xwayland's pointer only, off the program's window: XTest's clicks go there."""
+        self.run(["xdotool", "mousemove", "--sync", str(x), str(y)])
+
+    def click(self, x: int, y: int) -> int:
+        """A left click through XTest at x, y: it reaches X11 windows only, as Start is."""
+        self.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"])
+
+
+class Mutter(WaylandSession):
+    """With `preload` (mutter_remote_access): stop_sessions() is the indicator's Stop,
+    lock_screen() a screen lock. The cursor moves through a remote-desktop session of the
+    harness's own (a headless seat has no pointer before one); Start is clicked with XTest, as
+    a remote-desktop click did not press it in an X11 window that mutter had not focused."""
+    name = "mutter"
+    unprivileged = False
+    park = (640, 360)  # mutter centres the receiver's 640x480 on the 1280x720 output
+
+    def __init__(self, preload: str):
+        self.preload = preload
+        super().__init__()
+
+    def command(self) -> List[str]:
+        # mutter runs the trailing command as its client once Xwayland is up, and ends with it.
+        return ["dbus-run-session", "--", "mutter", "--headless", "--wayland", "--virtual-monitor",
+                "1280x720", "--", "sh", "-c", f"PID=$PPID {self.report_env_command()}; sleep 1d"]
+
+    def compositor_env(self) -> dict:
+        return {"LD_PRELOAD": self.preload}
+
+    def client_env(self) -> dict:
+        import dbus  # python3-dbus, for mutter only
+        env = self.reported_env(("DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS", "PID"))
+        self.mutter_pid = int(env.pop("PID"))
+        bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
+        name = "org.gnome.Mutter.RemoteDesktop"
+        path = bus.call_blocking(name, "/" + name.replace(".", "/"), name, "CreateSession", "", [])
+        self._pointer = dbus.Interface(bus.get_object(name, path), name + ".Session")
+        self._pointer.Start()
+        return env
+
+    def stop_sessions(self):
+        os.kill(self.mutter_pid, signal.SIGUSR1)
+
+    def lock_screen(self):
+        os.kill(self.mutter_pid, signal.SIGUSR2)
+        self._pointer = None  # the harness's session ended too: the cursor stays put
+
+    def wait_for_view(self, name: str, process: Optional[Child] = None,
+                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
+        def shown() -> Optional[Rect]:
+            window = XSession.find_window(self, name)  # xwininfo, on this session's Xwayland
+            return window.rect if window is not None and window.viewable else None
+
+        return self.wait_until(f"window \"{name}\" shown by mutter", shown, timeout_s, process)
+
+    def park_cursor(self, x: int, y: int):
+        if self._pointer is not None:  # relative motion: absolute needs a screencast stream
+            self._pointer.NotifyPointerMotionRelative(-10000.0, -10000.0)
+            self._pointer.NotifyPointerMotionRelative(float(x), float(y))
+
+    def click(self, x: int, y: int) -> int:
+        self.run(["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"])
         return time.monotonic_ns()

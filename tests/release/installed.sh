@@ -12,14 +12,9 @@
 #   - apt-get purge clickburst leaves no file behind.
 #
 # Usage: bash scripts/clean-room.sh bash tests/release/installed.sh
-set -euo pipefail
-
-cd "$(dirname "${BASH_SOURCE[0]}")/../.."
-root=$PWD
-logs=$root/build/installed-logs
-tool=installed.sh
 # shellcheck source=scripts/lib.sh
-source "$root/scripts/lib.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
+logs=$root/build/installed-logs
 
 fail() {
   say "FAIL: $*"

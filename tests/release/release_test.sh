@@ -9,10 +9,9 @@
 #
 # Usage: release_test.sh WORK_DIR PYTHON3
 # Exits 77 (skipped) on a tree with uncommitted changes: a release is built from a commit.
-set -euo pipefail
-
-work=$1 python=$2
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+work=$(realpath -m -- "$1") python=$2  # before lib.sh's preamble changes folder
+# shellcheck source=scripts/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 if [[ -n $(git -C "$root" status --porcelain --untracked-files=no) ]]; then
@@ -39,6 +38,8 @@ for path in usr/bin/clickburst usr/share/applications/clickburst.desktop \
     usr/share/doc/clickburst/copyright; do
   [[ -f $work/deb/$path ]] || fail "the .deb lacks /$path"
 done
+grep -qx 'Exec=/usr/bin/clickburst' "$work/deb/usr/share/applications/clickburst.desktop" ||
+  fail "the .deb's launcher entry does not name /usr/bin/clickburst, which KWin needs"
 appstreamcli validate --no-net "$work"/deb/usr/share/metainfo/*.xml
 
 "$python" - "$work"/first/clickburst-*-win64.zip "$work/zip" <<'PY'

@@ -1,0 +1,12 @@
+# Run by `cmake --install` and CPack (from install(CODE) in ../CMakeLists.txt, which sets
+# entry_template and entry): writes the launcher entry with the absolute Exec= of the program
+# installed beside it, and installs it. KWin compares that path with the running program's.
+set(exec "${CMAKE_INSTALL_PREFIX}/bin/clickburst")
+if(exec MATCHES "[\"`$\\\n]")
+  message(FATAL_ERROR "A desktop entry cannot name ${exec}: install to a prefix without "
+                      "quotes, backquotes, dollar signs, backslashes or line breaks")
+elseif(exec MATCHES "[ \t'<>~|&;*?#()]")
+  set(exec "\"${exec}\"")  # quoted, the path is one argument
+endif()
+configure_file(${entry_template} ${entry} @ONLY)
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE FILES ${entry})
