@@ -10,6 +10,7 @@ COLUMNS (a column is one entry there: a heading, a colour, and the function that
                                 Start clicked through the seat's cursor, which is parked on
                                 receiver_wayland: the clicks go through the virtual pointer.
                                 Needs root (sway runs as a user of its own)
+  gnome  clickburst (GNOME)     as sway, on a headless mutter: its remote-desktop session
   kwin   clickburst (KWin)      as sway, on a headless kwin_wayland, the program installed (cmake
                                 --install from --linux-build) into its HOME: KWin's fake input
 
@@ -36,7 +37,7 @@ from harness import figures, wine
 from harness.cases import Stage
 from harness.process import SessionError
 from harness.receiver import Burst, finish
-from harness.wayland import KWin, Sway, WaylandSession
+from harness.wayland import KWin, Mutter, Sway, WaylandSession
 from harness.xsession import RECEIVER_POINT
 
 PERIOD_MS = figures.PERIOD_MS
@@ -178,6 +179,11 @@ def run_sway(args, run: Run):
     run_wayland(Sway(), args, run, args.linux_program, "through the virtual pointer")
 
 
+def run_gnome(args, run: Run):
+    run_wayland(Mutter(args.mutter_preload), args, run, args.linux_program,
+                "through its remote-desktop session")
+
+
 def run_kwin(args, run: Run):
     w = KWin(install=args.linux_build)
     # The receiver is left inactive: a person who has just pressed Start has Start's window active.
@@ -208,6 +214,7 @@ COLUMNS = {
     "peer": Column("xdotool (peer)", "#e69f00", run_peer, free_running=True),
     "wine": Column("clickburst.exe (Wine)", "#009e73", run_wine),
     "sway": Column("clickburst (sway)", "#0571b0", run_sway, needs_root),
+    "gnome": Column("clickburst (GNOME)", "#d01c8b", run_gnome),
     "kwin": Column("clickburst (KWin)", "#ca0020", run_kwin),
 }
 
@@ -348,7 +355,8 @@ def write_results(runs: List[Run], out: str) -> str:
 def main(argv: Sequence[str]) -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     for option in ("linux-build", "linux-program", "windows-program", "receiver-x11", "receiver-win32",
-                   "receiver-wayland", "start-button", "rusage", "title", "out", "work"):
+                   "receiver-wayland", "mutter-preload", "start-button", "rusage", "title", "out",
+                   "work"):
         parser.add_argument(f"--{option}", required=True)
     parser.add_argument("--wine-prefix", default=os.environ.get("WINEPREFIX", "build/wine"))
     parser.add_argument("--skip", action="append", default=[], choices=sorted(COLUMNS))

@@ -6,6 +6,8 @@
 #   wine   clickburst.exe under Wine, on the same kind of display
 #   sway   clickburst on a headless sway with Xwayland, clicking through the virtual pointer;
 #          needs root (sway refuses root, so it runs as a user of its own), skipped without
+#   gnome  clickburst on a headless mutter with Xwayland, clicking through its remote-desktop
+#          session
 #   kwin   clickburst installed in a private HOME on a headless KWin with Xwayland, clicking
 #          through KWin's fake input
 # Writes the table to bench/results/results.md and the lateness plot to
@@ -13,7 +15,7 @@
 # meaningful on an otherwise idle machine.
 #
 # Usage: bash bench/run.sh [--no-build] [--skip-linux] [--skip-peer] [--skip-wine] [--skip-sway]
-#        [--skip-kwin]
+#        [--skip-gnome] [--skip-kwin]
 # Environment: BENCH_LINUX_BUILD, BENCH_WINDOWS_BUILD (build trees, default build/linux and
 # build/windows), WINEPREFIX (default build/wine, created if missing; its wineserver is ended
 # afterwards).
@@ -42,7 +44,7 @@ if $build; then
   [[ -f $linux_build/CMakeCache.txt ]] || cmake --preset linux -B "$linux_build" >/dev/null
   # theme_icons and packaging_pages: what the KWin column's cmake --install puts beside it.
   cmake --build "$linux_build" --target clickburst receiver_x11 receiver_wayland start_button \
-    theme_icons packaging_pages -j2 >/dev/null
+    theme_icons packaging_pages mutter_remote_access -j2 >/dev/null
   if ! $skip_wine; then
     [[ -f $windows_build/CMakeCache.txt ]] || cmake --preset windows -B "$windows_build" >/dev/null
     cmake --build "$windows_build" --target clickburst receiver_win32 -j2 >/dev/null
@@ -63,5 +65,6 @@ PYTHONPATH=$root/tests /usr/bin/python3 bench/bench.py "${bench_options[@]}" --t
   --receiver-x11 "$linux_build/tests/integration/receiver_x11" \
   --receiver-win32 "$windows_build/tests/integration/receiver_win32.exe" \
   --receiver-wayland "$linux_build/tests/integration/receiver_wayland" \
+  --mutter-preload "$linux_build/tests/integration/libmutter_remote_access.so" \
   --start-button "$linux_build/tests/integration/start_button" --rusage "$work/rusage" \
   --out bench/results --work "$work"

@@ -20,22 +20,23 @@ cd "$root"
 # headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
 # whether a display is there.
 run_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
 release_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev imagemagick
-  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
+  imagemagick g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
-# tests' compositors (KWin in a dbus-run-session of its own), and passwd for the unprivileged
-# user they run sway as; the release test makes a release and lints it.
+# tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run
+# in a dbus-run-session of their own, and the harness moves mutter's cursor through
+# python3-dbus); the release test makes a release and lints it.
 test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
-  wayland-protocols sway xwayland weston passwd kwin-wayland dbus-daemon
+  wayland-protocols sway xwayland weston passwd mutter kwin-wayland dbus-daemon python3-dbus
   git dpkg-dev file fakeroot lintian appstream
 )
 # The benchmark: what the tests build and run, and gnuplot for its plot.

@@ -38,6 +38,7 @@ LeftButtonRoutine OpenWaylandWayIn(std::string& refusal) {
     }
   }
   if (LeftButtonRoutine remote_desktop = OpenRemoteDesktopSession(refusal)) {
+    DisconnectFromCompositor();  // the session's clicks go over the bus
     return remote_desktop;
   }
   if (connected) {

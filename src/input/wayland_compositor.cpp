@@ -107,7 +107,7 @@ void DisconnectFromCompositor() {
   if (g_display == nullptr) {
     return;
   }
-  runtime::SetClickFlushAtExit(nullptr);
+  // Its flush at exit stays set, doing nothing now, unless a backend set its own since.
   wl_registry_destroy(g_registry);
   wl_display_disconnect(g_display);
   g_display = nullptr;

@@ -9,4 +9,7 @@ namespace clickburst::runtime {
 
 void WatchReadable(int fd, void (*on_readable)());
 
+// Ends the watch, before the connection closes (its fd would be reported readable forever).
+void UnwatchReadable(int fd);
+
 }  // namespace clickburst::runtime

@@ -94,6 +94,8 @@ void WatchReadable(int fd, void (*on_readable)()) {
       new Watch{on_readable});
 }
 
+void UnwatchReadable(int fd) { Fl::remove_fd(fd, FL_READ); }
+
 Display* OpenedX11Display() { return g_display_lost ? nullptr : fl_display; }
 
 void FlushDisplayOutput() {

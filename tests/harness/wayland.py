@@ -9,6 +9,7 @@ window (wait_for_view), moves the cursor (park_cursor) and clicks (click).
     Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
     Weston  weston: no virtual pointer manager, no Xwayland
     KWin    kwin_wayland 5.27+ (--virtual): fake input for installed programs, Xwayland
+    Mutter  mutter 43+: GNOME's remote-desktop sessions, Xwayland, a session bus of its own
 
 sway refuses root, so an `unprivileged` session runs the compositor and every client (which
 must reach its Xwayland, which admits only its own user) as USER, created if missing.
@@ -26,6 +27,7 @@ import json
 import os
 import pwd
 import shutil
+import signal
 import tempfile
 import time
 from typing import Callable, List, Optional, Sequence, Tuple
@@ -33,7 +35,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 from harness import receiver
 from harness.process import Child, run
 from harness.session import Session
-from harness.xsession import Window, parse_xwininfo, start_button
+from harness.xsession import Window, XSession, parse_xwininfo, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
@@ -54,6 +56,7 @@ def ensure_user() -> pwd.struct_passwd:
 class WaylandSession(Session):
     name = "compositor"
     unprivileged = True  # runs as USER; False: as the harness's own user
+    park = PARK  # where stage() leaves the cursor: on the receiver, clear of the program
 
     def __init__(self):
         super().__init__({"PATH": os.environ.get("PATH", "/usr/bin:/bin")})
@@ -110,7 +113,7 @@ class WaylandSession(Session):
         through Xwayland: the receiver, the program, and the centre of Start (from
         args.start_button)."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
-        self.park_cursor(*PARK)
+        self.park_cursor(*self.park)
         self.spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
@@ -123,7 +126,7 @@ class WaylandSession(Session):
         (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
         before_ns = time.monotonic_ns()
         self.click(*start)
-        self.park_cursor(*PARK)
+        self.park_cursor(*self.park)
         return self.spy.first_release(before_ns)
 
 
@@ -252,4 +255,60 @@ class KWin(WaylandSession):
     def click(self, x: int, y: int) -> int:
         """A left click through XTest at x, y: it reaches X11 windows only, as Start is."""
         self.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"])
+
+
+class Mutter(WaylandSession):
+    """With `preload` (mutter_remote_access): stop_sessions() is the indicator's Stop,
+    lock_screen() a screen lock. The cursor moves through a remote-desktop session of the
+    harness's own (a headless seat has no pointer before one); Start is clicked with XTest, as
+    a remote-desktop click did not press it in an X11 window that mutter had not focused."""
+    name = "mutter"
+    unprivileged = False
+    park = (640, 360)  # mutter centres the receiver's 640x480 on the 1280x720 output
+
+    def __init__(self, preload: str):
+        self.preload = preload
+        super().__init__()
+
+    def command(self) -> List[str]:
+        # mutter runs the trailing command as its client once Xwayland is up, and ends with it.
+        return ["dbus-run-session", "--", "mutter", "--headless", "--wayland", "--virtual-monitor",
+                "1280x720", "--", "sh", "-c", f"PID=$PPID {self.report_env_command()}; sleep 1d"]
+
+    def compositor_env(self) -> dict:
+        return {"LD_PRELOAD": self.preload}
+
+    def client_env(self) -> dict:
+        import dbus  # python3-dbus, for mutter only
+        env = self.reported_env(("DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS", "PID"))
+        self.mutter_pid = int(env.pop("PID"))
+        bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
+        name = "org.gnome.Mutter.RemoteDesktop"
+        path = bus.call_blocking(name, "/" + name.replace(".", "/"), name, "CreateSession", "", [])
+        self._pointer = dbus.Interface(bus.get_object(name, path), name + ".Session")
+        self._pointer.Start()
+        return env
+
+    def stop_sessions(self):
+        os.kill(self.mutter_pid, signal.SIGUSR1)
+
+    def lock_screen(self):
+        os.kill(self.mutter_pid, signal.SIGUSR2)
+        self._pointer = None  # the harness's session ended too: the cursor stays put
+
+    def wait_for_view(self, name: str, process: Optional[Child] = None,
+                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
+        def shown() -> Optional[Rect]:
+            window = XSession.find_window(self, name)  # xwininfo, on this session's Xwayland
+            return window.rect if window is not None and window.viewable else None
+
+        return self.wait_until(f"window \"{name}\" shown by mutter", shown, timeout_s, process)
+
+    def park_cursor(self, x: int, y: int):
+        if self._pointer is not None:  # relative motion: absolute needs a screencast stream
+            self._pointer.NotifyPointerMotionRelative(-10000.0, -10000.0)
+            self._pointer.NotifyPointerMotionRelative(float(x), float(y))
+
+    def click(self, x: int, y: int) -> int:
+        self.run(["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"])
         return time.monotonic_ns()

@@ -13,6 +13,12 @@
                    once on standard error, the whole burst through XTest, and nothing moves or
                    clicks before Start.
   compositor_lost  sway killed mid-burst while the window is on an Xvfb: status 69, named.
+  gnome_burst      headless mutter with Xwayland: the burst, as on sway, through the program's
+  gnome_killed     remote-desktop session; SIGKILL at three points of the period.
+  gnome_stopped    the session ended mid-burst as the indicator's Stop does: status 0 at once,
+                   one line saying why, no press after it, none left down.
+  gnome_locked     remote access inhibited before the launch, as by a screen lock: the notice
+                   names mutter's refusal.
   kde_burst, kde_killed  burst and killed on KWin, the program installed with its launcher
                    entry into the session's HOME: fake input (KWin releases nothing either).
   kde_not_installed  KWin, the program run from its build: the notice naming the install, and
@@ -20,6 +26,7 @@
 
 Usage: wayland_e2e.py CASE --program clickburst --title TITLE --receiver receiver_x11
          --wayland-receiver receiver_wayland --start-button start_button --build-dir BUILD
+         [--mutter-preload libmutter_remote_access.so]
 """
 
 import sys
@@ -29,7 +36,7 @@ from typing import List, Tuple
 from harness import figures
 from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
 from harness.receiver import Expectations, check_burst, finish, summary
-from harness.wayland import KWin, Sway, Weston
+from harness.wayland import KWin, Mutter, Sway, Weston
 from harness.xsession import RECEIVER_POINT
 
 NOTICE = "offers no virtual pointer"
@@ -44,17 +51,15 @@ def quiet_before_start(receiver, launched_ns: int, start_ns: int) -> List[str]:
     return [f"before Start the receiver got {early[0].kind} {early[0].detail}"] if early else []
 
 
-def on_kwin(case):
-    """`case` on KWin, on the program installed (launcher entry included) into its HOME."""
-    def session(args):
-        w = KWin(install=args.build_dir)
-        args.program = w.installed_program
-        return w
-    return lambda args: case(args, lambda: session(args))
+def kwin(args) -> KWin:
+    """KWin, with the program installed (launcher entry included) into its HOME."""
+    w = KWin(install=args.build_dir)
+    args.program = w.installed_program
+    return w
 
 
-def case_burst(args, session=Sway) -> Tuple[List[str], str]:
-    with session() as w:
+def burst_on(session, args) -> Tuple[List[str], str]:
+    with session as w:
         receiver, program, start = w.stage(args)
         time.sleep(1.0)  # the window's early zero motion, if any, has long arrived
         start_ns = w.press_start(start)
@@ -66,13 +71,42 @@ def case_burst(args, session=Sway) -> Tuple[List[str], str]:
         return with_tails(failures, program, receiver), summary(burst)
 
 
-def case_killed(args, session=Sway) -> Tuple[List[str], str]:
-    with session() as w:
+def killed_on(session, args) -> Tuple[List[str], str]:
+    with session as w:
         def begin():
             receiver, program, start = w.stage(args)
             return receiver, program, w.press_start(start)
 
         return kill_at_three_phases(begin)
+
+
+def case_gnome_stopped(args) -> Tuple[List[str], str]:
+    with Mutter(args.mutter_preload) as w:
+        receiver, program, start = w.stage(args)
+        start_ns = w.press_start(start)
+        receiver.wait_for_presses(5, 10, receiver.to_receiver_clock(start_ns))
+        stop_ns = time.monotonic_ns()
+        w.stop_sessions()
+        program.wait_exit(1)
+        burst = finish(receiver, program, start_ns, 0)
+        lines = program.stderr.text().splitlines()
+        late = [ns for ns in burst.presses if ns > receiver.to_receiver_clock(stop_ns) + 20e6]
+        failures = [f"status {program.exit_status} 1 s after Stop, {len(late)} presses after "
+                    f"it, standard error {lines}"] if (program.exit_status != 0 or late or len(
+                        lines) != 1 or "GNOME ended" not in lines[0]) else []
+        if not burst.alternates():
+            failures.append(f"presses and releases do not alternate ({burst.button_order})")
+        return failures, f"{summary(burst)} after_stop={(program.exit_ns - stop_ns) / 1e6}ms"
+
+
+def case_gnome_locked(args) -> Tuple[List[str], str]:
+    with Mutter(args.mutter_preload) as w:
+        w.lock_screen()
+        _, program, _ = w.stage(args)
+        notice = program.stderr.wait_for(lambda line: FALLBACK in line, 5)
+        if notice and "Session creation inhibited" in notice[1]:
+            return [], "notice names mutter's refusal"
+        return [f"no notice naming mutter's refusal: {program.stderr.text()!r}"], ""
 
 
 def case_no_manager(args) -> Tuple[List[str], str]:
@@ -131,11 +165,17 @@ def case_compositor_lost(args) -> Tuple[List[str], str]:
 
 
 if __name__ == "__main__":
-    sys.exit(main("wayland", {"burst": case_burst, "killed": case_killed,
+    sys.exit(main("wayland", {"burst": lambda args: burst_on(Sway(), args),
+                              "killed": lambda args: killed_on(Sway(), args),
                               "no_manager": case_no_manager,
                               "compositor_lost": case_compositor_lost,
-                              "kde_burst": on_kwin(case_burst),
-                              "kde_killed": on_kwin(case_killed),
+                              "gnome_burst": lambda a: burst_on(Mutter(a.mutter_preload), a),
+                              "gnome_killed": lambda a: killed_on(Mutter(a.mutter_preload), a),
+                              "gnome_stopped": case_gnome_stopped,
+                              "gnome_locked": case_gnome_locked,
+                              "kde_burst": lambda a: burst_on(kwin(a), a),
+                              "kde_killed": lambda a: killed_on(kwin(a), a),
                               "kde_not_installed": case_kde_not_installed},
                   sys.argv[1:], lambda parser: (parser.add_argument("--wayland-receiver"),
-                                                parser.add_argument("--build-dir"))))
+                                                parser.add_argument("--build-dir"),
+                                                parser.add_argument("--mutter-preload"))))
