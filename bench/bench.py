@@ -184,8 +184,11 @@ def run_gnome(args, run: Run):
 
 def run_kwin(args, run: Run):
     w = KWin(install=args.linux_build)
+    # The receiver is left inactive: a person who has just pressed Start has Start's window active.
     run_wayland(w, args, run, w.installed_program,
-                "installed with its launcher entry, through KWin's fake input")
+                "installed with its launcher entry, through KWin's fake input; the first click "
+                "is late by KWin's activation of the receiver, which it does at the first press "
+                "into it (click to focus) before passing the press on")
 
 
 def needs_root() -> Optional[str]:

@@ -16,18 +16,18 @@ cd "$root"
 # recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR
 # display support). One list a command; the benchmark builds and runs what the tests do.
 # The run command: build the program (it loads libXtst at its first click; libwayland-dev
-# brings wayland-scanner too) and the receiver window (it links libXtst), and show a headless
-# burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers whether
-# a display is there.
+# brings wayland-scanner too) and the receiver window (it links libXtst and libXi), and show a
+# headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
+# whether a display is there.
 run_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
 release_packages=(
-  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libwayland-dev libsystemd-dev imagemagick
-  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
+  cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
+  imagemagick g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
 # tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run

@@ -12,6 +12,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/record.h>
 #include <poll.h>
 
@@ -91,6 +92,27 @@ void OnRecorded(XPointer, XRecordInterceptData* data) {
   XRecordFreeData(data);
 }
 
+// The server sends RECORD's data only when it flushes its output to some client: a click that
+// no client receives (XTest on Xwayland over no X11 window) stayed in its buffer until 16 more
+// had filled it. Raw button events, selected on the root for every device, are output for
+// every click, so the data leaves with them; they are read and dropped.
+bool FlushOnEveryButton(Display* control) {
+  int opcode = 0;
+  int first_event = 0;
+  int first_error = 0;
+  int major = 2;
+  int minor = 0;
+  if (!XQueryExtension(control, "XInputExtension", &opcode, &first_event, &first_error) ||
+      XIQueryVersion(control, &major, &minor) != Success) {
+    return false;
+  }
+  unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+  XISetMask(bits, XI_RawButtonPress);
+  XISetMask(bits, XI_RawButtonRelease);
+  XIEventMask mask{XIAllDevices, sizeof bits, bits};
+  return XISelectEvents(control, DefaultRootWindow(control), &mask, 1) == Success;
+}
+
 int Spy(Display* control, const Options& options) {
   // RECORD wants two connections: one to set the context up, one that only carries its data.
   Display* data = XOpenDisplay(nullptr);
@@ -103,6 +125,10 @@ int Spy(Display* control, const Options& options) {
   XRecordRange* range = XRecordAllocRange();
   range->device_events.first = ButtonPress;
   range->device_events.last = ButtonRelease;
+  if (!FlushOnEveryButton(control)) {
+    std::fprintf(stderr, "receiver_x11: the X server has no XInput 2 extension\n");
+    return 69;
+  }
   XRecordClientSpec clients = XRecordAllClients;
   const XRecordContext context = XRecordCreateContext(control, 0, &clients, 1, &range, 1);
   XSync(control, False);
@@ -117,8 +143,12 @@ int Spy(Display* control, const Options& options) {
     poll(&fd, 1, g_recording ? 0 : 100);
   }
   LogReady();
-  return Serve(ConnectionNumber(data), options, 0, [data] {
+  return Serve(ConnectionNumber(data), options, 0, [control, data] {
     XRecordProcessReplies(data);
+    while (XPending(control) > 0) {
+      XEvent event;
+      XNextEvent(control, &event);
+    }
     return true;
   });
 }
