@@ -1,10 +1,10 @@
 # harness_test(<name> <script> <labels> <timeout-s> [<case> options...]): a test run by a Python
 # script that imports the harness (tests/harness). Each such test starts its own display. A case
-# gets --program (the program under test) and --title (its window's title) unless its options
-# name their own. Those of
-# the Windows build run their programs under the cross build's emulator (Wine), given to them
-# as --emulator words, and run alone: Wine keeps the cursor and the foreground window in its
-# server, one for all displays, and the Windows tests of the window use them too.
+# gets --program (the program under test), --title (its window's title) and HARNESS_PROGRAMS
+# unless its options name their own. Those of the Windows build run their programs under the
+# cross build's emulator (Wine), given to them as --emulator words, and run alone: Wine keeps
+# the cursor and the foreground window in its server, one for all displays, and the Windows
+# tests of the window use them too.
 # HARNESS_PROGRAMS: the options that name the platform's receiver, start_button and emulator
 # (the targets are built in tests/integration).
 # The system's python3 first: the harness needs its standard library only, and a per-user
@@ -28,7 +28,8 @@ set(HARNESS_PROGRAMS --receiver $<TARGET_FILE:${HARNESS_RECEIVER}>
 
 function(harness_test name script labels timeout)
   if(ARGN)  # argparse takes an option's last value: the test's own, after these
-    set(defaults --program $<TARGET_FILE:clickburst> --title "${CLICKBURST_TITLE}")
+    set(defaults --program $<TARGET_FILE:clickburst> --title "${CLICKBURST_TITLE}"
+                 ${HARNESS_PROGRAMS})
   endif()
   add_test(NAME ${name} COMMAND ${CLICKBURST_PYTHON3} ${script} ${defaults} ${ARGN})
   set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${timeout}
