@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "receiver_log.h"
 
@@ -22,16 +24,16 @@ inline void OnStopSignal(int) {
   [[maybe_unused]] const ssize_t written = write(g_stop_pipe[1], &byte, 1);
 }
 
-// Makes SIGTERM and SIGINT end Serve(); false if the pipe cannot be made.
-inline bool StopOnSignals() {
+// Makes SIGTERM and SIGINT end Serve(); ends the process with status 1 if it cannot.
+inline void StopOnSignals() {
   if (pipe(g_stop_pipe) != 0) {
-    return false;
+    std::perror("receiver: pipe");
+    std::exit(1);
   }
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);
-  return true;
 }
 
 // Calls `handle` whenever `connection` has something to read, until it returns false (status

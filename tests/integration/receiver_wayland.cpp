@@ -189,10 +189,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "receiver_wayland: cannot connect to the Wayland compositor\n");
     return 69;
   }
-  if (!StopOnSignals()) {
-    std::perror("receiver_wayland: pipe");
-    return 1;
-  }
+  StopOnSignals();
 
   Receiver r;
   wl_registry_add_listener(wl_display_get_registry(display), &kRegistryListener, &r);
