@@ -3,7 +3,7 @@ in a runtime folder of its own (also its HOME), waits for its socket, and gives 
 WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and XAUTHORITY). A
 compositor is a subclass: its command and environment, what its clients need beyond the socket,
 and for stage() how a person finds a window (wait_for_view), moves the cursor (park_cursor) and
-clicks (click). sway refuses root, so an `unprivileged` session runs the compositor and its
+clicks (click), where Xwayland's window, pointer and XTest do not serve. sway refuses root, so an `unprivileged` session runs the compositor and its
 clients (Xwayland admits only its own user) as USER, created if missing. Positions are the one
 headless output's pixels.
 
@@ -29,7 +29,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 from harness import receiver
 from harness.process import Child, run
 from harness.session import Session
-from harness.xsession import Window, XSession, parse_xwininfo, start_button
+from harness.xsession import Window, XSession, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
@@ -122,6 +122,25 @@ class WaylandSession(Session):
         self.click(*start)
         self.park_cursor(*self.park)
         return self.spy.first_release(before_ns)
+
+    # Where Xwayland runs, the defaults: its X11 windows, its pointer and XTest, as on an X server.
+    find_window = XSession.find_window
+    wait_for_window = XSession.wait_for_window
+
+    def wait_for_view(self, name: str, process: Optional[Child] = None,
+                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
+        """The client area of the program's window, titled `name`, once it is shown."""
+        return self.wait_for_window(name, timeout_s, process).rect
+
+    def park_cursor(self, x: int, y: int):
+        """Moves Xwayland's pointer only: XTest's clicks go there."""
+        self.run(["xdotool", "mousemove", "--sync", str(x), str(y)])
+
+    def click(self, x: int, y: int) -> int:
+        """A left click through XTest at x, y: it reaches X11 windows only, as Start is. Returns
+        the monotonic time at which it had been sent (a button acts on its release)."""
+        self.run(["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"])
+        return time.monotonic_ns()
 
 
 class Weston(WaylandSession):
@@ -230,7 +249,7 @@ class KWin(WaylandSession):
                       timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
         """The X11 window titled `name`, moved to WINDOW_AT (again, if KWin places it after)."""
         def moved() -> Optional[Rect]:
-            window = parse_xwininfo(self.run(["xwininfo", "-name", name], check=False).stdout)
+            window = self.find_window(name)
             if window is None or not window.viewable:
                 return None
             if (window.x, window.y) == self.WINDOW_AT:
@@ -241,14 +260,6 @@ class KWin(WaylandSession):
         self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
         time.sleep(0.5)  # KWin's own placement, if still to come, has moved it
         return self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
-
-    def park_cursor(self, x: int, y: int):
-        """Moves Xwayland's pointer only, off the program's window: XTest's clicks go there."""
-        self.run(["xdotool", "mousemove", "--sync", str(x), str(y)])
-
-    def click(self, x: int, y: int) -> int:
-        """A left click through XTest at x, y: it reaches X11 windows only, as Start is."""
-        self.run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", "1"])
 
 
 class Mutter(WaylandSession):
@@ -290,19 +301,7 @@ class Mutter(WaylandSession):
         os.kill(self.mutter_pid, signal.SIGUSR2)
         self._pointer = None  # the harness's session ended too: the cursor stays put
 
-    def wait_for_view(self, name: str, process: Optional[Child] = None,
-                      timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
-        def shown() -> Optional[Rect]:
-            window = XSession.find_window(self, name)  # xwininfo, on this session's Xwayland
-            return window.rect if window is not None and window.viewable else None
-
-        return self.wait_until(f"window \"{name}\" shown by mutter", shown, timeout_s, process)
-
     def park_cursor(self, x: int, y: int):
         if self._pointer is not None:  # relative motion: absolute needs a screencast stream
             self._pointer.NotifyPointerMotionRelative(-10000.0, -10000.0)
             self._pointer.NotifyPointerMotionRelative(float(x), float(y))
-
-    def click(self, x: int, y: int) -> int:
-        self.run(["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"])
-        return time.monotonic_ns()
