@@ -38,3 +38,12 @@ function(harness_test name script labels timeout)
     set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
   endif()
 endfunction()
+
+# expect_failure_test(<name> <label> <status> <pattern> [env arguments...]): the program, run
+# under env with those arguments, ends with <status> and says <pattern> (a regex) on stderr.
+function(expect_failure_test name label status pattern)
+  add_test(NAME ${name}
+           COMMAND env ${ARGN} bash ${PROJECT_SOURCE_DIR}/tests/faults/expect_failure.sh ${status}
+                   "${pattern}" $<TARGET_FILE:clickburst>)
+  set_tests_properties(${name} PROPERTIES LABELS ${label} TIMEOUT 60)
+endfunction()
