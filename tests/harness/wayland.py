@@ -289,6 +289,8 @@ class Mutter(WaylandSession):
         self.mutter_pid = int(env.pop("PID"))
         bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
         name = "org.gnome.Mutter.RemoteDesktop"
+        # Mutter may take its bus name a little after its Xwayland's client starts.
+        self.wait_until(f"{name} on mutter's bus", lambda: bus.name_has_owner(name))
         path = bus.call_blocking(name, "/" + name.replace(".", "/"), name, "CreateSession", "", [])
         self._pointer = dbus.Interface(bus.get_object(name, path), name + ".Session")
         self._pointer.Start()
