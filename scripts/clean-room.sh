@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root made by
-# mmdebstrap from this machine's own apt sources, on a clone of the checkout's committed HEAD
-# (uncommitted changes are not in it). COMMAND runs as root in /src/clickburst, a path any user
+# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root (or 13,
+# with --debian 13) made by mmdebstrap from this machine's own apt sources, on a clone of the
+# checkout's committed HEAD (uncommitted changes are not in it). COMMAND runs as root in /src/clickburst, a path any user
 # can read, with a clean environment and CI=true. The root is unmounted and deleted afterwards,
 # also on failure or interrupt.
 #
-# Usage: bash scripts/clean-room.sh COMMAND...    e.g. bash scripts/clean-room.sh bash scripts/run.sh
-# Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs into DIR before deletion.
+# Usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND...
+#        e.g. bash scripts/clean-room.sh --debian 13 bash scripts/run.sh
+# Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs, and its dist/ if there is
+# one, into DIR before deletion; CLEAN_ROOM_DIST=DIR copies DIR's files into the checkout's
+# dist/ (a release made in another room).
 # Exit status: COMMAND's; 2 when the room itself could not be set up.
 set -euo pipefail
 
@@ -19,13 +22,23 @@ fail() {
 # The checkout may belong to the user that sudo was run by.
 git() { command git -c safe.directory='*' "$@"; }
 
-(($# > 0)) || fail "usage: bash scripts/clean-room.sh COMMAND..."
+usage="usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND..."
+# Debian's release names, by version: the host's sources name its own, the room's name this.
+declare -A codenames=([12]=bookworm [13]=trixie)
+release=12
+if [[ ${1:-} == --debian ]]; then
+  [[ -n ${codenames[${2:-}]:-} ]] || fail "$usage"
+  release=$2
+  shift 2
+fi
+(($# > 0)) || fail "$usage"
 checkout=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 if ((EUID != 0)); then
   # Mounts and chroot need root.
   command -v sudo >/dev/null ||
     fail "needs root to mount and chroot, and sudo is not installed: run it as root"
-  exec sudo -- env CLEAN_ROOM_KEEP="${CLEAN_ROOM_KEEP:-}" bash "$checkout/scripts/clean-room.sh" "$@"
+  exec sudo -- env CLEAN_ROOM_KEEP="${CLEAN_ROOM_KEEP:-}" CLEAN_ROOM_DIST="${CLEAN_ROOM_DIST:-}" \
+    bash "$checkout/scripts/clean-room.sh" --debian "$release" "$@"
 fi
 command -v mmdebstrap >/dev/null ||
   fail "mmdebstrap is not installed: apt-get install mmdebstrap"
@@ -51,6 +64,7 @@ tear_down() {
     mkdir -p "$CLEAN_ROOM_KEEP"
     (cd "$root/src/clickburst/build" && cp -r --parents -- *-logs */Testing/Temporary \
       "$CLEAN_ROOM_KEEP"/ 2>/dev/null) || true
+    [[ -d $root/src/clickburst/dist ]] && cp -r "$root/src/clickburst/dist" "$CLEAN_ROOM_KEEP"/
     say "build logs copied to $CLEAN_ROOM_KEEP"
   fi
   for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
@@ -76,10 +90,21 @@ for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/source
   [[ -s $file ]] && sources+=("$file")
 done
 ((${#sources[@]} > 0)) || fail "no apt sources in /etc/apt/sources.list or sources.list.d"
+# The same archive serves both releases: where the host's sources name another release than the
+# room's (bookworm-updates, bookworm-security...), the room's copies name the room's.
+host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}") || true
+codename=${codenames[$release]}
+if [[ -n $host && $host != "$codename" ]]; then
+  mkdir "$work/sources"
+  for i in "${!sources[@]}"; do
+    sed "s/\b$host\b/$codename/g" "${sources[i]}" >"$work/sources/$i-${sources[i]##*/}"
+    sources[i]=$work/sources/$i-${sources[i]##*/}
+  done
+fi
 
-say "making a minimal Debian 12 root in $root"
+say "making a minimal Debian $release root in $root"
 if ! mmdebstrap --variant=minbase --mode=root --aptopt='Acquire::Retries "5"' \
-  bookworm "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
+  "$codename" "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 20 "$work/mmdebstrap.log" >&2
   fail "mmdebstrap could not make the root (above): can this machine reach its apt archive?"
 fi
@@ -90,6 +115,10 @@ git clone -q --no-checkout "$checkout" "$root/src/clickburst"
 git -C "$root/src/clickburst" fetch -q "$checkout" "$head"
 git -C "$root/src/clickburst" checkout -q --detach "$head"
 say "checked out $(git -C "$checkout" log -1 --format='%h %s' "$head")"
+if [[ -n ${CLEAN_ROOM_DIST:-} ]]; then
+  mkdir -p "$root/src/clickburst/dist"
+  cp -- "$CLEAN_ROOM_DIST"/* "$root/src/clickburst/dist/" || fail "no files in $CLEAN_ROOM_DIST"
+fi
 
 mount_in_root() {
   local target=$root$1
