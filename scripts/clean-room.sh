@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian root made by
-# mmdebstrap from this machine's own apt sources, on a clone of the checkout's committed HEAD
+# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root (or 13,
+# with --debian 13) made by mmdebstrap from this machine's own apt sources, on a clone of the checkout's committed HEAD
 # (uncommitted changes are not in it). COMMAND runs as root in /src/clickburst, a path any user
 # can read, with a clean environment and CI=true. The room is deleted afterwards, also on
 # failure or interrupt.
@@ -10,13 +10,13 @@
 # with the room, so nothing is ever unmounted on the host, and even a script killed outright
 # (SIGKILL) leaves no mount and no process behind, only its folder /var/tmp/clean-room.*.
 #
-# Usage: bash scripts/clean-room.sh COMMAND...    e.g. bash scripts/clean-room.sh bash scripts/run.sh
-# Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs into DIR before deletion.
+# Usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND...
+#        e.g. bash scripts/clean-room.sh --debian 13 bash scripts/run.sh
+# Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs, and its dist/ if there is
+# one, into DIR before deletion; CLEAN_ROOM_DIST=DIR copies DIR's files into the checkout's
+# dist/ (a release made in another room).
 # Exit status: COMMAND's; 2 when the room itself could not be set up.
 set -euo pipefail
-
-# Debian 12.
-suite=bookworm
 
 say() { printf 'clean-room.sh [%4d s]: %s\n' "$SECONDS" "$*" >&2; }
 fail() {
@@ -27,14 +27,27 @@ fail() {
 # The checkout may belong to the user that sudo was run by.
 git() { command git -c safe.directory='*' "$@"; }
 
-(($# > 0)) || fail "usage: bash scripts/clean-room.sh COMMAND..."
+usage="usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND..."
+# Debian's release names, by version: the host's sources name its own, the room's name this.
+declare -A codenames=([12]=bookworm [13]=trixie)
+release=12
+if [[ ${1:-} == --debian ]]; then
+  [[ -n ${codenames[${2:-}]:-} ]] || fail "$usage"
+  release=$2
+  shift 2
+fi
+(($# > 0)) || fail "$usage"
+suite=${codenames[$release]}
 checkout=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# Resolved now: the room changes folder.
 keep=${CLEAN_ROOM_KEEP:+$(realpath -m -- "$CLEAN_ROOM_KEEP")}
+dist=${CLEAN_ROOM_DIST:+$(realpath -m -- "$CLEAN_ROOM_DIST")}
 if ((EUID != 0)); then
   # Mounts and chroot need root.
   command -v sudo >/dev/null ||
     fail "needs root to mount and chroot, and sudo is not installed: run it as root"
-  exec sudo -- env CLEAN_ROOM_KEEP="$keep" bash "$checkout/scripts/clean-room.sh" "$@"
+  exec sudo -- env CLEAN_ROOM_KEEP="$keep" CLEAN_ROOM_DIST="$dist" \
+    bash "$checkout/scripts/clean-room.sh" --debian "$release" "$@"
 fi
 command -v mmdebstrap >/dev/null ||
   fail "mmdebstrap is not installed: apt-get install mmdebstrap"
@@ -42,17 +55,28 @@ head=$(git -C "$checkout" rev-parse --verify HEAD 2>/dev/null) ||
   fail "$checkout is not a git checkout with a commit: the clean room takes its committed HEAD"
 
 # Runs as the first process of the room's namespaces: makes the root, mounts it and runs
-# COMMAND in it. Arguments: SECONDS so far, the room's folder, suite, checkout, commit, COMMAND.
+# COMMAND in it. Arguments: SECONDS so far, the room's folder, suite, checkout, commit, a
+# release to carry in (a folder, or empty), COMMAND.
 in_room() {
   SECONDS=$1
-  local work=$2 suite=$3 checkout=$4 head=$5 root=$2/root file sources=()
-  shift 5
+  local work=$2 suite=$3 checkout=$4 head=$5 dist=$6 root=$2/root file i host sources=()
+  shift 6
   # The host's own sources: whatever mirror and snapshot this machine uses, the room uses too.
   for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
     /etc/apt/sources.list.d/*.sources; do
     [[ -s $file ]] && sources+=("$file")
   done
   ((${#sources[@]} > 0)) || fail "no apt sources in /etc/apt/sources.list or sources.list.d"
+  # The same archive serves both releases: where the host's sources name another release than
+  # the room's (bookworm-updates, bookworm-security...), the room's copies name the room's.
+  host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}") || true
+  if [[ -n $host && $host != "$suite" ]]; then
+    mkdir "$work/sources"
+    for i in "${!sources[@]}"; do
+      sed "s/\b$host\b/$suite/g" "${sources[i]}" >"$work/sources/$i-${sources[i]##*/}"
+      sources[i]=$work/sources/$i-${sources[i]##*/}
+    done
+  fi
 
   say "making a minimal Debian $suite root in $root"
   if ! mmdebstrap --variant=minbase --mode=root --aptopt='Acquire::Retries "5"' \
@@ -67,6 +91,10 @@ in_room() {
   git -C "$root/src/clickburst" fetch -q "$checkout" "$head"
   git -C "$root/src/clickburst" checkout -q --detach "$head"
   say "checked out $(git -C "$checkout" log -1 --format='%h %s' "$head")"
+  if [[ -n $dist ]]; then
+    mkdir -p "$root/src/clickburst/dist"
+    cp -- "$dist"/* "$root/src/clickburst/dist/" || fail "no files in $dist"
+  fi
 
   # /proc is the namespace's own, which shows the room's processes only.
   mount --bind /proc "$root/proc"
@@ -115,6 +143,10 @@ tear_down() {
     else
       say "no build logs copied to $keep"
     fi
+    if [[ -d $work/root/src/clickburst/dist ]]; then
+      mkdir -p "$keep" && cp -r "$work/root/src/clickburst/dist" "$keep"/ &&
+        say "the release in dist/ copied to $keep"
+    fi
   fi
   # Never the case, as the room's mounts were never the host's; but deleting through a mount
   # would delete the host's files.
@@ -135,7 +167,7 @@ trap 'exit 143' TERM
 # be killed outright, the parent-death signal ends unshare, and with it the room.
 setpriv --pdeathsig KILL -- unshare --mount --propagation private --pid --kill-child \
   --mount-proc -- bash -c "set -euo pipefail; $(declare -f say fail git in_room)"'
-  in_room "$@"' bash "$SECONDS" "$work" "$suite" "$checkout" "$head" "$@" &
+  in_room "$@"' bash "$SECONDS" "$work" "$suite" "$checkout" "$head" "$dist" "$@" &
 room=$!
 status=0
 wait "$room" || status=$?

@@ -12,9 +12,14 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 tool=$(realpath -s --relative-to="$root" -- "$0")
 cd "$root"
 
-# What each command installs on Debian 12, without recommends: what it relies on from a
-# recommendation is named too (the X server's core fonts, Wine's own fonts and its XRandR
-# display support). One list a command; the benchmark builds and runs what the tests do.
+# The releases the commands support: they install with apt-get and build with that release's
+# compilers and libraries, and refuse any other system in one sentence rather than fail deep
+# inside apt or CMake.
+supported_releases="Debian 12 (bookworm) and Debian 13 (trixie)"
+
+# What each command installs, without recommends (Debian 12 and 13 name every one alike): what
+# it relies on from a recommendation is named too (the X server's core fonts, Wine's own fonts
+# and its XRandR display support). One list a command; the benchmark builds and runs what the tests do.
 # The run command: build the program (it loads libXtst at its first click; libwayland-dev
 # brings wayland-scanner too) and the receiver window (it links libXtst and libXi), and show a
 # headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
@@ -44,9 +49,29 @@ bench_packages=("${test_packages[@]}" gnuplot-nox)
 
 say() { printf '%s [%4d s]: %s\n' "$tool" "$SECONDS" "$*"; }
 
+# Succeeds on a release the commands support; otherwise names this system and the supported
+# releases, in one sentence. Usage: check_release /etc/os-release
+check_release() {
+  local file=$1 release
+  # os-release is shell assignments, made to be sourced; a subshell keeps them out of ours.
+  # shellcheck disable=SC1090
+  release=$([[ -r $file ]] && . "$file" && echo "${ID:-}/${VERSION_ID:-}/${PRETTY_NAME:-}") || true
+  [[ $release == debian/12/* || $release == debian/13/* ]] && return 0
+  release=${release#*/*/}
+  say "this is ${release:-a system without $file}, and these commands support only" \
+    "$supported_releases"
+  return 1
+}
+
 # Installs those of the named packages that are missing, as root or through sudo. apt retries
 # a download that fails, and waits for a dpkg lock another installer holds.
 install_missing_packages() {
+  if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
+    say "no dpkg-query or apt-get here: these commands support $supported_releases, where" \
+      "they install what they need; install these Debian packages first: $*"
+    return 1
+  fi
+  check_release /etc/os-release || return 1
   local missing=() package
   for package in "$@"; do
     if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) != ii* ]]; then
@@ -54,10 +79,6 @@ install_missing_packages() {
     fi
   done
   ((${#missing[@]} > 0)) || return 0
-  if ! command -v apt-get >/dev/null; then
-    say "no apt-get here (this command expects Debian 12): install these first: ${missing[*]}"
-    return 1
-  fi
   local as_root=()
   if ((EUID != 0)); then
     if ! command -v sudo >/dev/null; then

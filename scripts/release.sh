@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The release command. On Debian 12: installs what is missing, builds the committed HEAD
+# The release command. On Debian 12 or 13: installs what is missing, builds the committed HEAD
 # afresh in a scratch folder for Linux and for Windows (mingw-w64), and writes with CPack
 #   dist/clickburst_<version>_amd64.deb   dist/clickburst-<version>-win64.zip   dist/SHA256SUMS
 # The same commit gives the same bytes, whenever and wherever it is built: README.md,

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The run command. On Debian 12: installs what is missing, builds the Linux program and starts
+# The run command. On Debian 12 or 13: installs what is missing, builds the Linux program and starts
 # it on the current display. With no display it shows a burst headless instead: under a
 # private Xvfb and openbox it presses Start, moves the pointer onto a test window that counts
 # what it receives, and prints the result.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The test command. On Debian 12: installs the packages the builds and tests need (only those
+# The test command. On Debian 12 or 13: installs the packages the builds and tests need (only those
 # missing; the list is in scripts/lib.sh), builds the linux, windows and asan presets, and runs
 # every test of both builds (the unit tests only, for asan: AddressSanitizer and
 # UndefinedBehaviorSanitizer) on a private X server (Xvfb) with a window manager (openbox) and

@@ -266,13 +266,12 @@ def case_system_menu(args):
 
 def system_menu(args):
     # No window manager: it would take Alt+Space for its own menu of the desktop window.
-    with Stage(args, window_manager=False) as stage:
-        name = f"clickburst-{os.getpid()}"
-        desktop = [*args.emulator, "explorer", f"/desktop={name},%dx%d" % DESKTOP_SIZE]
-        receiver = stage.start_receiver([*desktop, args.receiver, "--seconds", "120"],
+    with Stage(args, window_manager=False) as stage, \
+            wine.Desktop(args.emulator, stage.env, f"clickburst-{os.getpid()}",
+                         DESKTOP_SIZE) as desktop:
+        receiver = stage.start_receiver([*desktop.run(args.receiver), "--seconds", "120"],
                                         geometry=DESKTOP_RECEIVER)
-        program = stage.launch("clickburst", [*desktop, args.program])
-        stage.wait_for_window(f"{name} - Wine desktop", process=program)
+        program = stage.launch("clickburst", desktop.run(args.program))
         time.sleep(3.0)  # the program's window is inside the desktop, out of xwininfo's sight
         stage.move_pointer(*DESKTOP_RECEIVER_POINT)
         stage.xdotool("key", "--clearmodifiers", "alt+s")
@@ -284,7 +283,7 @@ def system_menu(args):
         # Timed from the receiver's log: a process in Wine's desktop takes 1 to 2 s to go.
         sleep_until_ns(start_ns + int((figures.END_S + 2) * 1e9))
         burst = collect_burst(receiver, program, start_ns)
-    burst.exit_status = burst.run_s = None  # the desktop's wrapper process is not the program
+    burst.exit_status = burst.run_s = None  # its end was not waited for (above)
     presses = burst.offsets_ms(burst.presses)
     failures = []
     if len(presses) not in SYSTEM_MENU_CLICKS:

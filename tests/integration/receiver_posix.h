@@ -30,7 +30,7 @@ inline void StopOnSignals() {
     std::perror("receiver: pipe");
     std::exit(1);
   }
-  struct sigaction stop {};
+  struct sigaction stop = {};
   stop.sa_handler = OnStopSignal;
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# The release installed for real, on a fresh Debian 12 root: run it through
+# The release installed for real, on a fresh Debian 12 or 13 root: run it through
 # scripts/clean-room.sh (it installs and purges packages, so it refuses to run outside a
-# chroot). scripts/release.sh makes dist/, and the run command's packages build the
-# harness's receiver (preset program); then every package those installed is purged again,
-# so that the root holds what it held fresh.
+# chroot). scripts/release.sh makes dist/ (or --deb names a package made elsewhere, e.g. on
+# Debian 12 for a Debian 13 root), and the run command's packages build the harness's receiver
+# (preset program); then every package those installed is purged again, so that the root
+# holds what it held fresh.
 # Then:
 #   - apt-get install ./dist/clickburst_*.deb pulls in only what the binary needs: each
 #     package in its Depends holds a library the program loads, or is libxtst6, which the
-#     program binds by name at its first click;
+#     program binds by name at its first click (a name another package provides, as
+#     libfltk1.3t64 provides libfltk1.3 on Debian 13, counts as the providing package);
 #   - the installed /usr/bin/clickburst runs a headless burst that a receiver counts;
 #   - apt-get purge clickburst leaves no file behind.
 #
-# Usage: bash scripts/clean-room.sh bash tests/release/installed.sh
+# Usage: bash scripts/clean-room.sh [--debian 13] bash tests/release/installed.sh [--deb FILE]
 # shellcheck source=scripts/lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/lib.sh"
 logs=$root/build/installed-logs
@@ -27,7 +29,13 @@ ischroot || fail "this installs and purges packages: run it through scripts/clea
 mkdir -p "$logs"
 packages_now >"$logs/fresh.txt"
 
-bash scripts/release.sh
+deb=
+if [[ ${1:-} == --deb ]]; then
+  deb=$(realpath -e -- "${2:-}") || fail "usage: installed.sh [--deb FILE]"
+else
+  bash scripts/release.sh
+  deb=$(realpath -e dist/clickburst_*_amd64.deb)
+fi
 install_missing_packages "${run_packages[@]}"
 say "building the receiver (preset program)"
 quietly "$logs/build.log" cmake --preset program
@@ -39,11 +47,14 @@ say "purging what the builds installed"
 quietly "$logs/apt.log" apt purge $(packages_now | comm -13 "$logs/fresh.txt" -)
 packages_now | cmp -s - "$logs/fresh.txt" || fail "the purge did not restore the fresh root"
 
-deb=$(echo dist/clickburst_*_amd64.deb)
-say "apt-get install ./$deb"
-quietly "$logs/apt.log" apt install "./$deb"
+say "apt-get install $deb"
+quietly "$logs/apt.log" apt install "$deb"
 say "it pulled in: $(packages_now | comm -13 "$logs/fresh.txt" - | grep -vx clickburst | xargs)"
-depends=$(dpkg-query -W -f='${Depends}' clickburst | sed 's/ *([^)]*)//g; s/, */\n/g' | sort -u)
+# Each name in Depends, as the installed package that is it or provides it.
+depends=$(for name in $(dpkg-query -W -f='${Depends}' clickburst | sed 's/ *([^)]*)//g; s/,/ /g'); do
+  dpkg-query -W -f='${db:Status-Abbrev} ${Package} ${Provides}\n' | awk -v name="$name" \
+    '$1 == "ii" { for (i = 2; i <= NF; i++) { sub(/,$/, "", $i); if ($i == name) print $2 } }'
+done | sort -u)
 # The package of each library the program loads (dpkg knows some by their /lib path).
 loaded=$( (for library in $(ldd /usr/bin/clickburst | awk '$3 ~ /^\// {print $3}'); do
   library=$(readlink -f "$library")
