@@ -46,7 +46,7 @@ class FltkDriver final : public Driver {
     }
     // The program ends with its window: once one was shown and none is left, stop.
     window_seen_ = window_seen_ || Fl::first_window() != nullptr;
-    return !(window_seen_ && Fl::first_window() == nullptr);
+    return !window_seen_ || Fl::first_window() != nullptr;
   }
 
  private:

@@ -184,9 +184,12 @@ std::wstring Widen(std::string_view utf8) {
     return {};
   }
   const int size = static_cast<int>(utf8.size());
+  // NOLINTBEGIN(bugprone-suspicious-stringview-data-usage): each call is given the length,
+  // `size`, so it reads no further than the view, terminator or none.
   std::wstring wide(
       static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+  // NOLINTEND(bugprone-suspicious-stringview-data-usage)
   return wide;
 }
 

@@ -55,7 +55,7 @@ class Timer {
   std::int32_t interval_ms_;
   Handler on_timer_;
   bool enabled_ = false;
-  Instant phase_{};             // start of the running period; ticks fall on phase + n * Interval
+  Instant phase_;               // start of the running period; ticks fall on phase + n * Interval
   std::optional<Instant> due_;  // the next tick, or none while disabled or with Interval 0
 };
 

@@ -24,10 +24,12 @@ std::optional<Instant> TimerQueue::NextDeadline() const {
 
 Timer* TimerQueue::EarliestDueAt(Instant now) const {
   Timer* earliest = nullptr;
+  Instant earliest_due;
   // timers_ is in creation order, so a strict "earlier than" keeps the first-created among equals.
   for (Timer* timer : timers_) {
-    if (timer->due_ && *timer->due_ <= now && (!earliest || *timer->due_ < *earliest->due_)) {
+    if (timer->due_ && *timer->due_ <= now && (!earliest || *timer->due_ < earliest_due)) {
       earliest = timer;
+      earliest_due = *timer->due_;
     }
   }
   return earliest;

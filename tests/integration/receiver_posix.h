@@ -27,7 +27,7 @@ inline bool StopOnSignals() {
   if (pipe(g_stop_pipe) != 0) {
     return false;
   }
-  struct sigaction stop {};
+  struct sigaction stop = {};
   stop.sa_handler = OnStopSignal;
   sigaction(SIGTERM, &stop, nullptr);
   sigaction(SIGINT, &stop, nullptr);

@@ -165,9 +165,23 @@ void OnFrame(void*, wl_pointer*) {}
 void OnAxisSource(void*, wl_pointer*, std::uint32_t) {}
 void OnAxisStop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
 void OnAxisDiscrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
-const wl_pointer_listener kPointerListener = {&OnEnter,        &OnLeave, &OnMotion,     &OnButton,
-                                              &OnAxis,         &OnFrame, &OnAxisSource, &OnAxisStop,
-                                              &OnAxisDiscrete, nullptr};
+// The seat is bound at version 5, so the events libwayland's listener gained later (axis_value120
+// in version 8, axis_relative_direction in 9: Debian 12 and 13 list different ones) never come
+// and stay null; members set by name build with either.
+constexpr wl_pointer_listener PointerListener() {
+  wl_pointer_listener listener{};
+  listener.enter = &OnEnter;
+  listener.leave = &OnLeave;
+  listener.motion = &OnMotion;
+  listener.button = &OnButton;
+  listener.axis = &OnAxis;
+  listener.frame = &OnFrame;
+  listener.axis_source = &OnAxisSource;
+  listener.axis_stop = &OnAxisStop;
+  listener.axis_discrete = &OnAxisDiscrete;
+  return listener;
+}
+constexpr wl_pointer_listener kPointerListener = PointerListener();
 
 // A virtual pointer appears after the receiver started: take the pointer when it comes.
 void OnCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
