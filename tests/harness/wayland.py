@@ -29,7 +29,7 @@ from typing import Callable, List, Optional, Sequence, Tuple
 from harness import receiver
 from harness.process import Child, run
 from harness.session import Session
-from harness.xsession import Window, XSession, parse_xwininfo, start_button
+from harness.xsession import Window, XSession, start_button
 
 USER = "clickburst-wayland"
 Rect = Tuple[int, int, int, int]  # x, y, width, height in layout pixels
@@ -208,7 +208,14 @@ class KWin(WaylandSession):
         if self.install:
             self.run(["cmake", "--install", self.install, "--prefix",
                       os.path.join(self.runtime_dir, ".local")])
-            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6).
+            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6), which
+            # KF6 fills from the applications menu: a Plasma session's comes with
+            # plasma-workspace, so this one is the menu's least form, every installed entry.
+            menu = os.path.join(self.runtime_dir, ".config", "menus", "applications.menu")
+            os.makedirs(os.path.dirname(menu))
+            with open(menu, "w") as out:
+                out.write("<Menu><Name>Applications</Name><DefaultAppDirs/>"
+                          "<Include><All/></Include></Menu>\n")
             self.run([shutil.which("kbuildsycoca6") or "kbuildsycoca5"])
         # Debian's kwin_wayland has a file capability, so exec fails (EPERM) here; a copy has
         # none, and keeps the name under which Qt loads its platform plugin.
@@ -230,7 +237,7 @@ class KWin(WaylandSession):
                       timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
         """The X11 window titled `name`, moved to WINDOW_AT (again, if KWin places it after)."""
         def moved() -> Optional[Rect]:
-            window = parse_xwininfo(self.run(["xwininfo", "-name", name], check=False).stdout)
+            window = XSession.find_window(self, name)  # xwininfo, on this session's Xwayland
             if window is None or not window.viewable:
                 return None
             if (window.x, window.y) == self.WINDOW_AT:
