@@ -265,7 +265,9 @@ class Mutter(WaylandSession):
     a remote-desktop click did not press it in an X11 window that mutter had not focused."""
     name = "mutter"
     unprivileged = False
-    park = (640, 360)  # mutter centres the receiver's 640x480 on the 1280x720 output
+    # mutter centres the receiver's 640x480 on the 1280x720 output; mutter 48 centres the
+    # program's window too (43 puts it top left), so the cursor rests off the centre.
+    park = (400, 200)
 
     def __init__(self, preload: str):
         self.preload = preload
@@ -285,6 +287,9 @@ class Mutter(WaylandSession):
         self.mutter_pid = int(env.pop("PID"))
         bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
         name = "org.gnome.Mutter.RemoteDesktop"
+        # mutter 48 may start its client before it owns the name.
+        self.wait_until(f"{name} on mutter's bus", lambda: bus.name_has_owner(name), 20,
+                        self.compositor)
         path = bus.call_blocking(name, "/" + name.replace(".", "/"), name, "CreateSession", "", [])
         self._pointer = dbus.Interface(bus.get_object(name, path), name + ".Session")
         self._pointer.Start()
