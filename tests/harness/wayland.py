@@ -227,7 +227,14 @@ class KWin(WaylandSession):
         if self.install:
             self.run(["cmake", "--install", self.install, "--prefix",
                       os.path.join(self.runtime_dir, ".local")])
-            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6).
+            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6), which
+            # KF6 fills from the applications menu: a Plasma session's comes with
+            # plasma-workspace, so this one is the menu's least form, every installed entry.
+            menu = os.path.join(self.runtime_dir, ".config", "menus", "applications.menu")
+            os.makedirs(os.path.dirname(menu))
+            with open(menu, "w") as out:
+                out.write("<Menu><Name>Applications</Name><DefaultAppDirs/>"
+                          "<Include><All/></Include></Menu>\n")
             self.run([shutil.which("kbuildsycoca6") or "kbuildsycoca5"])
         # Debian's kwin_wayland has a file capability, so exec fails (EPERM) here; a copy has
         # none, and keeps the name under which Qt loads its platform plugin.
@@ -269,7 +276,9 @@ class Mutter(WaylandSession):
     a remote-desktop click did not press it in an X11 window that mutter had not focused."""
     name = "mutter"
     unprivileged = False
-    park = (640, 360)  # mutter centres the receiver's 640x480 on the 1280x720 output
+    # mutter centres the receiver's 640x480 on the 1280x720 output; mutter 48 centres the
+    # program's window too (43 puts it top left), so the cursor rests off the centre.
+    park = (400, 200)
 
     def __init__(self, preload: str):
         self.preload = preload
@@ -289,8 +298,9 @@ class Mutter(WaylandSession):
         self.mutter_pid = int(env.pop("PID"))
         bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
         name = "org.gnome.Mutter.RemoteDesktop"
-        # Mutter may take its bus name a little after its Xwayland's client starts.
-        self.wait_until(f"{name} on mutter's bus", lambda: bus.name_has_owner(name))
+        # Mutter (48 more often) may take its bus name after its Xwayland's client starts.
+        self.wait_until(f"{name} on mutter's bus", lambda: bus.name_has_owner(name), 20,
+                        self.compositor)
         path = bus.call_blocking(name, "/" + name.replace(".", "/"), name, "CreateSession", "", [])
         self._pointer = dbus.Interface(bus.get_object(name, path), name + ".Session")
         self._pointer.Start()

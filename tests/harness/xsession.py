@@ -120,9 +120,13 @@ class XSession(Session):
         return self.run(["xdotool", *args], check)
 
     def find_window(self, name: str) -> Optional[Window]:
-        """The window whose name is exactly `name`, or None if there is none (yet)."""
-        done = self.run(["xwininfo", "-name", name], check=False)
-        return parse_xwininfo(done.stdout) if done.returncode == 0 else None
+        """The innermost window whose name is exactly `name`, or None if there is none (yet):
+        mutter 44+ frames an X11 window in a window of its frames client that bears the same
+        name, and a tree lists a window's children after it."""
+        named = re.findall(rf'^\s*(0x[0-9a-f]+) "{re.escape(name)}":', self.run(
+            ["xwininfo", "-root", "-tree"]).stdout, re.MULTILINE)
+        done = self.run(["xwininfo", "-id", named[-1]], check=False) if named else None
+        return parse_xwininfo(done.stdout) if done and done.returncode == 0 else None
 
     def wait_for_window(self, name: str, timeout_s: float = receiver.STARTUP_TIMEOUT_S,
                         process: Optional[Child] = None) -> Window:
