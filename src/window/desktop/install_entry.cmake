@@ -8,5 +8,8 @@ if(exec MATCHES "[\"`$\\\n]")
 elseif(exec MATCHES "[ \t'<>~|&;*?#()]")
   set(exec "\"${exec}\"")  # quoted, the path is one argument
 endif()
-configure_file(${entry_template} ${entry} @ONLY)
-file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE FILES ${entry})
+# One file a destination: installs into two prefixes at once (the tests do) must not share it.
+string(MD5 destination "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+configure_file(${entry_template} ${entry}-${destination} @ONLY)
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/applications" TYPE FILE
+     FILES ${entry}-${destination} RENAME clickburst.desktop)
