@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/end_program.h"
@@ -35,6 +36,11 @@ void OnGlobal(void*, wl_registry*, std::uint32_t name, const char* interface,
 void OnGlobalRemove(void*, wl_registry*, std::uint32_t) {}
 
 constexpr wl_registry_listener kRegistryListener = {&OnGlobal, &OnGlobalRemove};
+
+const Global* FindGlobal(std::string_view interface) {
+  const auto found = std::ranges::find(g_globals, interface, &Global::interface);
+  return found != g_globals.end() ? &*found : nullptr;
+}
 
 std::string CompositorName() {
   const char* name = std::getenv("WAYLAND_DISPLAY");
@@ -118,19 +124,13 @@ void DisconnectFromCompositor() {
 wl_display* CompositorDisplay() { return g_display; }
 
 void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version) {
-  for (const Global& global : g_globals) {
-    if (global.interface == interface.name) {
-      return wl_registry_bind(g_registry, global.name, &interface,
-                              std::min(version, global.version));
-    }
-  }
-  return nullptr;
+  const Global* global = FindGlobal(interface.name);
+  return global != nullptr ? wl_registry_bind(g_registry, global->name, &interface,
+                                              std::min(version, global->version))
+                           : nullptr;
 }
 
-bool CompositorAdvertises(const char* interface) {
-  return std::any_of(g_globals.begin(), g_globals.end(),
-                     [interface](const Global& global) { return global.interface == interface; });
-}
+bool CompositorAdvertises(const char* interface) { return FindGlobal(interface) != nullptr; }
 
 bool RoundtripToCompositor() { return wl_display_roundtrip(g_display) >= 0; }
 
