@@ -121,8 +121,6 @@ void DisconnectFromCompositor() {
   g_globals.clear();
 }
 
-wl_display* CompositorDisplay() { return g_display; }
-
 void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version) {
   const Global* global = FindGlobal(interface.name);
   return global != nullptr ? wl_registry_bind(g_registry, global->name, &interface,

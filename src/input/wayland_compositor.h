@@ -19,9 +19,6 @@ bool ConnectToCompositor();
 // Ends the connection, as when no backend uses it.
 void DisconnectFromCompositor();
 
-// The display of the open connection, or nullptr.
-wl_display* CompositorDisplay();
-
 // Binds the global that offers `interface` at `version` (at most what it advertises);
 // nullptr where the compositor does not advertise it to this client.
 void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version);
