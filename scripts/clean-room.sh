@@ -49,8 +49,14 @@ if ((EUID != 0)); then
   exec sudo -- env CLEAN_ROOM_KEEP="$keep" CLEAN_ROOM_DIST="$dist" \
     bash "$checkout/scripts/clean-room.sh" --debian "$release" "$@"
 fi
-command -v mmdebstrap >/dev/null ||
-  fail "mmdebstrap is not installed: apt-get install mmdebstrap"
+# What the room needs on the host, installed as the other commands install theirs. lib.sh's
+# preamble moves to the checkout; the paths above are resolved already. Its `say` is replaced
+# by this script's own again, which writes to standard error.
+# shellcheck source=scripts/lib.sh
+source "$checkout/scripts/lib.sh"
+say() { printf 'clean-room.sh [%4d s]: %s\n' "$SECONDS" "$*" >&2; }
+install_missing_packages "${clean_room_packages[@]}" ||
+  fail "the clean room needs ${clean_room_packages[*]} on this machine (above)"
 head=$(git -C "$checkout" rev-parse --verify HEAD 2>/dev/null) ||
   fail "$checkout is not a git checkout with a commit: the clean room takes its committed HEAD"
 
@@ -69,8 +75,14 @@ in_room() {
   ((${#sources[@]} > 0)) || fail "no apt sources in /etc/apt/sources.list or sources.list.d"
   # The same archive serves both releases: where the host's sources name another release than
   # the room's (bookworm-updates, bookworm-security...), the room's copies name the room's.
-  host=$(. /etc/os-release && echo "${VERSION_CODENAME:-}") || true
-  if [[ -n $host && $host != "$suite" ]]; then
+  # A host of Debian's family that is not Debian (Ubuntu) has another archive: mmdebstrap's
+  # own default, deb.debian.org, serves the room then.
+  host=$(. /etc/os-release && echo "${ID:-}/${VERSION_CODENAME:-}") || true
+  if [[ $host != debian/* ]]; then
+    say "this host is not Debian: the room's packages come from deb.debian.org"
+    sources=()
+  elif [[ -n ${host#*/} && ${host#*/} != "$suite" ]]; then
+    host=${host#*/}
     mkdir "$work/sources"
     for i in "${!sources[@]}"; do
       sed "s/\b$host\b/$suite/g" "${sources[i]}" >"$work/sources/$i-${sources[i]##*/}"

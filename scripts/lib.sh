@@ -12,14 +12,20 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 tool=$(realpath -s --relative-to="$root" -- "$0")
 cd "$root"
 
-# The releases the commands support: they install with apt-get and build with that release's
-# compilers and libraries, and refuse any other system in one sentence rather than fail deep
-# inside apt or CMake.
-supported_releases="Debian 12 (bookworm) and Debian 13 (trixie)"
+# The systems the commands run on: Debian and the systems built on it (Ubuntu, Linux Mint,
+# Pop!_OS, Raspberry Pi OS: `ID` or `ID_LIKE` in os-release), where apt offers the versions the
+# build needs. CI proves Debian 12 and 13 on amd64; any other is accepted untested, and a
+# system that apt serves too old a tool is refused before anything is installed.
+tested_releases="Debian 12 (bookworm) and Debian 13 (trixie) on amd64"
+accepted_systems="Debian, Ubuntu and the systems built on them"
+# The oldest version of each package the build can use (a C++20 compiler that builds this code:
+# GCC 12, Debian 12's). Only packages a command installs are checked.
+declare -A oldest_versions=([cmake]=3.25 [g++]=4:12)
 
-# What each command installs, without recommends (Debian 12 and 13 name every one alike): what
-# it relies on from a recommendation is named too (the X server's core fonts, Wine's own fonts
-# and its XRandR display support). One list a command; the benchmark builds and runs what the tests do.
+# What each command installs, without recommends (Debian 12 and 13 name every one alike; what
+# only Debian 13 has is appended after the lists): what it relies on from a recommendation is
+# named too (the X server's core fonts, Wine's own fonts and its XRandR display support). One
+# list a command; the benchmark builds and runs what the tests do.
 # The run command: build the program (it loads libXtst at its first click; libwayland-dev
 # brings wayland-scanner too) and the receiver window (it links libXtst and libXi), and show a
 # headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
@@ -29,37 +35,96 @@ run_packages=(
   python3 xvfb openbox xdotool x11-utils xfonts-base
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
-# dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD.
+# dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD; the
+# arm64 program with Debian's cross toolchain and the arm64 libraries beside the host's.
+arm64_packages=(
+  crossbuild-essential-arm64 libfltk1.3-dev:arm64 libx11-dev:arm64 libwayland-dev:arm64
+  libsystemd-dev:arm64
+)
 release_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
-  imagemagick g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
+  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot "${arm64_packages[@]}"
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
 # tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run
 # in a dbus-run-session of their own, and the harness moves mutter's cursor through
-# python3-dbus); the release test makes a release and lints it.
+# python3-dbus); the window tests take their screenshots with ImageMagick's import; the release
+# test makes a release (the arm64 one too) and lints it.
 test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
   wayland-protocols sway xwayland weston passwd mutter kwin-wayland dbus-daemon python3-dbus
-  git dpkg-dev file fakeroot lintian appstream
+  git dpkg-dev file fakeroot lintian appstream "${arm64_packages[@]}"
 )
+# Debian 13 only (Debian 12 has no libei): libei, and KWin's EIS in kwin-common, for the KDE
+# tests of emulated input; Plasma's remote-desktop portal, with the PipeWire its sessions need,
+# Qt's Wayland platform for it, and the bus proxy of a sandbox, for the portal's test.
+if [[ $(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_ID:-}") == debian/13 ]]; then
+  test_packages+=(libei1 kwin-common xdg-desktop-portal xdg-desktop-portal-kde pipewire
+    qt6-wayland xdg-dbus-proxy)
+fi
+# The clean room, on the host (and so CI, which runs every command in one): mmdebstrap makes
+# the root with Debian's keys (on Ubuntu not there by default), git clones the checkout into
+# it; unshare, setpriv, mount and chroot are essential.
+clean_room_packages=(mmdebstrap debian-archive-keyring git)
 # The benchmark: what the tests build and run, and gnuplot for its plot.
 bench_packages=("${test_packages[@]}" gnuplot-nox)
 
 say() { printf '%s [%4d s]: %s\n' "$tool" "$SECONDS" "$*"; }
 
-# Succeeds on a release the commands support; otherwise names this system and the supported
-# releases, in one sentence. Usage: check_release /etc/os-release
+# The version of a package: installed, else apt's candidate; nothing when apt knows none.
+package_version() {
+  local installed
+  installed=$(dpkg-query -W -f='${db:Status-Abbrev} ${Version}' "$1" 2>/dev/null) || true
+  if [[ $installed == ii* ]]; then
+    echo "${installed##* }"
+  else
+    apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -vx '(none)'
+  fi
+}
+
+# Decides, from an os-release file, whether these commands run here: silently on a tested
+# release, with one line saying it is untested on another member of Debian's family; on any
+# other system it names it and fails. Sets `release_name` for check_packages.
+# Usage: check_release /etc/os-release
 check_release() {
-  local file=$1 release
+  local file=$1 release family
   # os-release is shell assignments, made to be sourced; a subshell keeps them out of ours.
   # shellcheck disable=SC1090
-  release=$([[ -r $file ]] && . "$file" && echo "${ID:-}/${VERSION_ID:-}/${PRETTY_NAME:-}") || true
-  [[ $release == debian/12/* || $release == debian/13/* ]] && return 0
-  release=${release#*/*/}
-  say "this is ${release:-a system without $file}, and these commands support only" \
-    "$supported_releases"
+  release=$([[ -r $file ]] && . "$file" &&
+    printf '%s\t %s %s \t%s' "${ID:-}/${VERSION_ID:-}" "${ID:-}" "${ID_LIKE:-}" \
+      "${PRETTY_NAME:-${ID:-}}") || true
+  IFS=$'\t' read -r release family release_name <<<"$release" || true
+  if [[ $family != *" debian "* && $family != *" ubuntu "* ]]; then
+    say "this is ${release_name:-a system without $file}, and these commands support only" \
+      "$accepted_systems (ID or ID_LIKE in os-release)"
+    return 1
+  fi
+  [[ $release == debian/1[23] && $(dpkg --print-architecture) == amd64 ]] ||
+    say "$release_name on $(dpkg --print-architecture) is untested (CI proves" \
+      "$tested_releases): going on"
+}
+
+# Before anything is installed: fails with one sentence if apt offers one of the packages in
+# too old a version, or names those it does not offer (a system that names them otherwise).
+# Usage: check_packages PACKAGE...
+check_packages() {
+  local package version absent=()
+  for package in "$@"; do
+    version=$(package_version "$package") || version=
+    if [[ -z $version ]]; then
+      absent+=("$package")
+    elif [[ -n ${oldest_versions[$package]:-} ]] &&
+      ! dpkg --compare-versions "$version" ge "${oldest_versions[$package]}"; then
+      version=${version#*:}
+      say "this is $release_name, whose $package ${version%%[-+~]*} is too old: the build" \
+        "needs $package ${oldest_versions[$package]#*:} or later"
+      return 1
+    fi
+  done
+  ((${#absent[@]} == 0)) && return 0
+  say "apt finds no ${absent[*]} on $release_name: install what this system calls" \
+    "$( ((${#absent[@]} == 1)) && echo it || echo them), then run this again"
   return 1
 }
 
@@ -67,7 +132,7 @@ check_release() {
 # a download that fails, and waits for a dpkg lock another installer holds.
 install_missing_packages() {
   if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
-    say "no dpkg-query or apt-get here: these commands support $supported_releases, where" \
+    say "no dpkg-query or apt-get here: these commands support $accepted_systems, where" \
       "they install what they need; install these Debian packages first: $*"
     return 1
   fi
@@ -78,7 +143,7 @@ install_missing_packages() {
       missing+=("$package")
     fi
   done
-  ((${#missing[@]} > 0)) || return 0
+  ((${#missing[@]} > 0)) || { check_packages "$@"; return; }
   local as_root=()
   if ((EUID != 0)); then
     if ! command -v sudo >/dev/null; then
@@ -88,13 +153,21 @@ install_missing_packages() {
     fi
     as_root=(sudo)
   fi
+  # A package of another architecture (libfltk1.3-dev:arm64) needs that architecture added.
+  local arch
+  for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
+    dpkg --print-foreign-architectures | grep -qx "$arch" ||
+      "${as_root[@]}" dpkg --add-architecture "$arch"
+  done
   local apt=(apt-get -q -o Acquire::Retries=5 -o DPkg::Lock::Timeout=300)
-  say "installing ${missing[*]}"
+  say "asking apt for ${missing[*]}"
   if ! "${as_root[@]}" "${apt[@]}" --error-on=any update; then
     say "apt cannot reach its archive (5 tries, errors above): check the network and the"
     say "sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run this again"
     return 1
   fi
+  check_packages "$@" || return 1
+  say "installing ${missing[*]}"
   if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; then
     say "apt-get could not install ${missing[*]} (errors above)"

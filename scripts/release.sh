@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # The release command. On Debian 12 or 13: installs what is missing, builds the committed HEAD
-# afresh in a scratch folder for Linux and for Windows (mingw-w64), and writes with CPack
-#   dist/clickburst_<version>_amd64.deb   dist/clickburst-<version>-win64.zip   dist/SHA256SUMS
+# afresh in a scratch folder for Linux (amd64, and arm64 with the cross toolchain), for every
+# other Linux distribution (FLTK and the C++ run-time linked in) and for Windows (mingw-w64),
+# and writes with CPack
+#   dist/clickburst_<version>_amd64.deb   dist/clickburst_<version>_arm64.deb
+#   dist/clickburst-<version>-linux-x86_64.tar.gz   dist/clickburst-<version>-win64.zip
+#   dist/SHA256SUMS
 # The same commit gives the same bytes, whenever and wherever it is built: README.md,
 # "Install", tells how to check a release against its source. A tree with uncommitted
 # changes is refused, since a release must come from a commit.
@@ -85,10 +89,13 @@ main() {
   mkdir "$work/source"
   git -C "$root" archive --format=tar "$commit" | tar -x -C "$work/source"
 
-  rm -f "$out"/clickburst*.deb "$out"/clickburst*.zip "$out/SHA256SUMS"
-  build_and_pack "$work/source" linux
-  build_and_pack "$work/source" windows
-  (cd "$out" && sha256sum -- clickburst*.deb clickburst*.zip >SHA256SUMS)
+  rm -f "$out"/clickburst*.deb "$out"/clickburst*.tar.gz "$out"/clickburst*.zip \
+    "$out/SHA256SUMS"
+  local preset
+  for preset in linux linux-arm64 portable windows; do
+    build_and_pack "$work/source" "$preset"
+  done
+  (cd "$out" && sha256sum -- clickburst*.deb clickburst*.tar.gz clickburst*.zip >SHA256SUMS)
   say "wrote $out:"
   sed 's/^/  /' "$out/SHA256SUMS"
 }

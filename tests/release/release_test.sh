@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The release, checked as its users will check it: scripts/release.sh runs twice, in two
 # scratch folders a minute or more apart, the second with another umask, time zone and
-# locale, and every file of the two dist folders must be byte for byte the same. Then the .deb
-# must pass lintian (no error, no warning) and carry what a user looks for, its AppStream
-# metainfo must pass appstreamcli, and the .zip must hold exactly clickburst.exe, LICENSE.txt
-# and README.txt (text with CRLF line ends). The .exe is left in WORK_DIR/zip for the test
+# locale, and every file of the two dist folders must be byte for byte the same. Then the .debs
+# (amd64 and arm64) must pass lintian (no error, no warning), the amd64 one carry what a user
+# looks for, its AppStream metainfo must pass appstreamcli, and the .zip must hold exactly
+# clickburst.exe, LICENSE.txt and README.txt (text with CRLF line ends). The .exe is left in WORK_DIR/zip for the test
 # that runs its burst under Wine.
 #
 # Usage: release_test.sh WORK_DIR PYTHON3
@@ -28,8 +28,8 @@ for file in "$work"/first/*; do
 done
 (cd "$work/first" && sha256sum -c SHA256SUMS)
 
+lintian --fail-on error,warning "$work"/first/*.deb || fail "lintian: errors or warnings above"
 deb=$(echo "$work"/first/clickburst_*_amd64.deb)
-lintian --fail-on error,warning "$deb" || fail "lintian: errors or warnings above"
 dpkg-deb -x "$deb" "$work/deb"
 for path in usr/bin/clickburst usr/share/applications/clickburst.desktop \
     usr/share/icons/hicolor/16x16/apps/clickburst.png \

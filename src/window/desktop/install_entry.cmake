@@ -1,7 +1,14 @@
 # Run by `cmake --install` and CPack (from install(CODE) in ../CMakeLists.txt, which sets
 # entry_template and entry): writes the launcher entry with the absolute Exec= of the program
-# installed beside it, and installs it. KWin compares that path with the running program's.
-set(exec "${CMAKE_INSTALL_PREFIX}/bin/clickburst")
+# installed beside it, and installs it. KWin compares that path with the running program's as
+# /proc/PID/exe gives it, every link resolved: so is the prefix (~/.local where /home links to
+# /var/home). Staged for a package (DESTDIR), the path is the target system's, kept as given.
+set(exec "${CMAKE_INSTALL_PREFIX}/bin")
+if("$ENV{DESTDIR}" STREQUAL "")
+  file(MAKE_DIRECTORY "${exec}")
+  file(REAL_PATH "${exec}" exec)
+endif()
+string(APPEND exec /clickburst)
 if(exec MATCHES "[\"`$\\\n]")
   message(FATAL_ERROR "A desktop entry cannot name ${exec}: install to a prefix without "
                       "quotes, backquotes, dollar signs, backslashes or line breaks")

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Draws clickburst's icon, a mouse pointer with a burst of rays round its tip, and writes the
-# art both window backends use: clickburst_32.xpm and clickburst_16.xpm (Linux window) and
+# art both window backends use: clickburst_32.xpm and clickburst_16.xpm (Linux window), the
+# theme icons clickburst_32.png and clickburst_16.png (Linux install), and
 # ../resources/clickburst.ico (Windows: 32x32 at 1 bpp, 32x32 and 16x16 at 4 bpp).
 # Colours come from the 16-colour Windows palette only, so that nothing is lost at 4 bpp.
 # Needs ImageMagick 6 (convert) and icoutils (icotool). Run it after changing the drawing
@@ -48,6 +49,12 @@ draw 32 "$work/colour_32.png"
 
 to_xpm "$work/colour_32.png" clickburst_32
 to_xpm "$work/colour_16.png" clickburst_16
+# The theme icons from the XPMs, so that they show what the window shows; no time chunks, so
+# that the same art gives the same bytes.
+for size in 16 32; do
+  "$convert" "$here/clickburst_$size.xpm" -define png:exclude-chunks=date,time \
+    "$here/clickburst_$size.png"
+done
 icotool --create --output="$here/../resources/clickburst.ico" \
   --bit-depth=4 "$work/colour_32.png" --bit-depth=4 "$work/colour_16.png" \
   --bit-depth=1 "$work/mono_32.png"
