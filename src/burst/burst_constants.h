@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace clickburst::burst {
 
@@ -19,5 +21,15 @@ inline constexpr std::int32_t kClickTimerCreatedIntervalMs = 100;
 inline constexpr std::int32_t kClickCountAfterStart = 1;
 // The click timer stops once ClickCount is greater than this: 701 is the first count over it.
 inline constexpr std::int32_t kClickLimit = 700;
+
+// What a burst does, in the words a desktop may show when asked for input on its behalf.
+inline std::string DescribeBurst() {
+  char text[128];
+  std::snprintf(text, sizeof text,
+                "clicks the left mouse button at the pointer every %d ms, from %g s after Start "
+                "until %g s after it",
+                static_cast<int>(kClickPeriodMs), kArmPeriodMs / 1000.0, kBurstLengthMs / 1000.0);
+  return text;
+}
 
 }  // namespace clickburst::burst

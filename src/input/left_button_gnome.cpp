@@ -1,20 +1,24 @@
 // GNOME (mutter 43 and later): an org.gnome.Mutter.RemoteDesktop session on the session bus,
 // through sd-bus (libsystemd0, which every Debian system has: apt depends on it). Mutter
 // answers a session's calls only from the connection that created it, so the one connection
-// made by the probe creates, starts and clicks. While the session runs, GNOME Shell shows its
-// remote-access indicator, whose Stop (or a screen lock) closes the session: the program then
-// ends at once, as if its window had been closed.
-#include <poll.h>
+// made by the probe creates, starts and clicks. The user's bus serves all the user's logins, so
+// the session is asked for only where the name's owner is this session's compositor (one
+// process owns both), and every set-up call shares the set-up's deadline. While the session
+// runs, GNOME Shell shows its remote-access indicator, whose Stop (or a screen lock) closes the
+// session: the program then ends at once, as if its window had been closed.
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "input/left_button.h"
+#include "input/session_bus.h"
+#include "runtime/clock.h"
 #include "runtime/end_program.h"
 #include "runtime/fatal_error.h"
 #include "runtime/input_watch.h"
@@ -25,53 +29,21 @@ namespace {
 constexpr const char* kMutterName = "org.gnome.Mutter.RemoteDesktop";
 constexpr const char* kMutterPath = "/org/gnome/Mutter/RemoteDesktop";
 constexpr const char* kSessionInterface = "org.gnome.Mutter.RemoteDesktop.Session";
-// The most a click or the way out waits for a bus that takes no data, as for the compositor.
-constexpr int kBusFlushWaitMs = 500;
 
 sd_bus* g_bus = nullptr;
 int g_bus_fd = -1;
 std::string g_session_path;
 bool g_session_closed = false;  // by the desktop: nothing more may be sent to it
 bool g_ending = false;          // the process is on its way out: no handler may run now
+bool g_press_pending = false;   // a press not sent yet: it goes out with its release
 
-std::int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
+// When the set-up must be over; a function's static, as a global's construction may throw.
+runtime::Instant& SetUpDeadline() {
+  static runtime::Instant deadline;
+  return deadline;
 }
 
-[[noreturn]] void RaiseBusLost(int error) {
-  runtime::UnwatchReadable(g_bus_fd);
-  runtime::RaiseFatalError(
-      std::string("lost the connection to the session bus, and with it GNOME's remote-desktop "
-                  "session (") +
-          std::strerror(error) + ")",
-      runtime::kExitNoDisplay);
-}
-
-// 0 once sd-bus has written everything queued, else the errno that stopped it (ETIME: no room
-// in time). sd_bus_flush would wait without bound; sd_bus_process writes what the socket takes.
-int FlushWithin(int wait_ms) {
-  const std::int64_t until = NowMs() + wait_ms;
-  for (;;) {
-    std::uint64_t queued = 0;
-    if (const int r = sd_bus_get_n_queued_write(g_bus, &queued); r < 0) {
-      return -r;
-    }
-    if (queued == 0) {
-      return 0;
-    }
-    if (const int r = sd_bus_process(g_bus, nullptr); r < 0) {
-      return -r;
-    }
-    const std::int64_t left = until - NowMs();
-    if (left <= 0) {
-      return ETIME;
-    }
-    pollfd socket{g_bus_fd, POLLOUT, 0};
-    poll(&socket, 1, static_cast<int>(left));
-  }
-}
+constexpr std::string_view kLost = "GNOME's remote-desktop session";
 
 // One method call on the session, without a reply: mutter then sends none, so nothing piles up
 // to be read during the burst. Queued by sd-bus where the socket is full.
@@ -93,32 +65,35 @@ int SendNotifyPointerButton(bool pressed) {
   return r;
 }
 
-// Mutter applies each call as it reads it. The press waits for its release, and both go out
-// back to back, so the press never reaches mutter without the release right behind it.
+// Mutter applies each call as it reads it, so a press waits here for its release and both go
+// out back to back: the press never reaches mutter without its release right behind it. A
+// release with no press pending goes out alone.
 void RemoteDesktopLeftButton(bool pressed) {
-  if (pressed || g_session_closed) {
+  if (g_session_closed) {
     return;
   }
-  int r = SendNotifyPointerButton(true);
+  if (pressed) {
+    g_press_pending = true;
+    return;
+  }
+  int r = std::exchange(g_press_pending, false) ? SendNotifyPointerButton(true) : 0;
   if (r >= 0) {
     r = SendNotifyPointerButton(false);
   }
   if (r < 0) {
-    RaiseBusLost(-r);
+    RaiseBusLost(kLost, -r);
   }
-  if (const int error = FlushWithin(kBusFlushWaitMs); error == ETIME) {
-    runtime::RaiseFatalError(
-        "the session bus took no input for " + std::to_string(kBusFlushWaitMs) + " ms",
-        runtime::kExitNoDisplay);
+  if (const int error = FlushBusWithin(g_bus); error == ETIME) {
+    runtime::RaiseConnectionLost("the session bus took no input for " +
+                                 std::to_string(runtime::kSocketRoomWait.count()) + " ms");
   } else if (error != 0) {
-    RaiseBusLost(error);
+    RaiseBusLost(kLost, error);
   }
 }
 
 int OnSessionClosed(sd_bus_message*, void*, sd_bus_error*) {
   g_session_closed = true;
   if (!g_ending) {
-    runtime::UnwatchReadable(g_bus_fd);
     std::fputs(
         "clickburst: GNOME ended its remote-desktop session (Stop in the remote-access "
         "indicator, or the screen locked), so clickburst ends now\n",
@@ -129,21 +104,14 @@ int OnSessionClosed(sd_bus_message*, void*, sd_bus_error*) {
 }
 
 // Reads what the bus sent: the session's Closed signal, or the end of the connection.
-void OnBusReadable() {
-  for (;;) {
-    const int r = sd_bus_process(g_bus, nullptr);
-    if (r < 0) {
-      RaiseBusLost(-r);
-    }
-    if (r == 0) {
-      return;
-    }
-  }
-}
+void OnBusReadable() { ProcessBus(g_bus, kLost); }
 
-// Tells mutter the session is over (it would notice the connection go anyway, a little later).
-void StopSessionAtExit() {
+// The end of input, on every way out: a queued release goes out within the bound, mutter is
+// told the session is over, and the connection closes, which ends the session on mutter's side
+// even where nothing could be sent. A press still pending is dropped, never sent.
+void EndSessionInput() {
   g_ending = true;
+  runtime::UnwatchReadable(g_bus_fd);
   if (!g_session_closed) {
     sd_bus_message* call = nullptr;
     if (sd_bus_message_new_method_call(g_bus, &call, kMutterName, g_session_path.c_str(),
@@ -153,72 +121,84 @@ void StopSessionAtExit() {
     }
     sd_bus_message_unref(call);
   }
-  FlushWithin(kBusFlushWaitMs);
+  FlushBusWithin(g_bus);
+  g_bus = sd_bus_close_unref(g_bus);
 }
 
-bool MutterOffersRemoteDesktop() {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
-  sd_bus_message* reply = nullptr;
-  int has_owner = 0;
-  if (sd_bus_call_method(g_bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                         "org.freedesktop.DBus", "NameHasOwner", &error, &reply, "s",
-                         kMutterName) >= 0) {
-    sd_bus_message_read(reply, "b", &has_owner);
-  }
-  sd_bus_message_unref(reply);
-  sd_bus_error_free(&error);
-  return has_owner != 0;
-}
-
-// Creates and starts the session; on failure, why, in the notice's words.
-std::string StartSession() {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+// Creates and starts the session; on failure, `cause` says why.
+bool StartSession(std::string& cause) {
   sd_bus_message* reply = nullptr;
   const char* path = nullptr;
-  std::string failed;
-  if (sd_bus_call_method(g_bus, kMutterName, kMutterPath, "org.gnome.Mutter.RemoteDesktop",
-                         "CreateSession", &error, &reply, "") < 0 ||
-      sd_bus_message_read(reply, "o", &path) < 0) {
-    failed = "CreateSession";
-  } else {
+  if (!CallBy(g_bus,
+              NewCall(g_bus, kMutterName, kMutterPath, "org.gnome.Mutter.RemoteDesktop",
+                      "CreateSession", nullptr),
+              SetUpDeadline(), &reply, cause)) {
+    return false;
+  }
+  // The path lives in the reply: copied before it goes.
+  const int r = sd_bus_message_read(reply, "o", &path);
+  if (r > 0) {
     g_session_path = path;
-    // Before Start: a session closed at once (a lock right then) is seen, not missed.
-    if (sd_bus_match_signal(g_bus, nullptr, kMutterName, path, kSessionInterface, "Closed",
-                            &OnSessionClosed, nullptr) < 0) {
-      failed = "watching the session's Closed signal";
-    } else if (sd_bus_call_method(g_bus, kMutterName, path, kSessionInterface, "Start", &error,
-                                  nullptr, "") < 0) {
-      failed = "Start";
-    }
   }
   sd_bus_message_unref(reply);
-  std::string refusal;
-  if (!failed.empty()) {
-    refusal = "GNOME refused a remote-desktop session (" + failed + ": " +
-              (sd_bus_error_is_set(&error) ? error.message : "no answer") + ")";
+  if (r <= 0) {
+    cause = WithoutWhatItShouldCarry("CreateSession", "session's object path", r);
+    return false;
   }
-  sd_bus_error_free(&error);
-  return refusal;
+  // Before Start: a session closed at once (a lock right then) is seen, not missed.
+  if (!WatchSignalBy(g_bus, SetUpDeadline(), kMutterName, g_session_path.c_str(), kSessionInterface,
+                     "Closed", &OnSessionClosed, nullptr, cause)) {
+    return false;
+  }
+  return CallBy(
+      g_bus,
+      NewCall(g_bus, kMutterName, g_session_path.c_str(), kSessionInterface, "Start", nullptr),
+      SetUpDeadline(), nullptr, cause);
+}
+
+// Opens the bus and, where this session's compositor owns mutter's name, starts the session.
+// False with `refusal` empty where GNOME's way in is absent.
+bool SetUpSession(std::uint32_t compositor_pid, std::string& refusal) {
+  g_bus = OpenSessionBusBy(SetUpDeadline(), refusal);
+  if (g_bus == nullptr) {
+    return false;
+  }
+  std::string cause;
+  std::uint32_t mutter_pid = 0;
+  if (!NameOwnerProcess(g_bus, kMutterName, SetUpDeadline(), mutter_pid, cause)) {
+    refusal = "the session bus did not say who offers GNOME's remote desktop (" + cause + ")";
+    return false;
+  }
+  if (mutter_pid == 0) {
+    return false;
+  }
+  if (mutter_pid != compositor_pid) {
+    refusal =
+        "GNOME's remote desktop on the session bus belongs to another desktop (mutter, "
+        "process " +
+        std::to_string(mutter_pid) + "), not to this session's compositor" +
+        (compositor_pid != 0 ? " (process " + std::to_string(compositor_pid) + ")" : "");
+    return false;
+  }
+  if (!StartSession(cause)) {
+    refusal = "GNOME gave clickburst no remote-desktop session (" + cause + ")";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-LeftButtonRoutine OpenRemoteDesktopSession(std::string& refusal) {
-  if (sd_bus_open_user(&g_bus) < 0) {
-    g_bus = nullptr;
-    return nullptr;
-  }
-  if (!MutterOffersRemoteDesktop()) {
-    g_bus = sd_bus_flush_close_unref(g_bus);
-    return nullptr;
-  }
-  refusal = StartSession();
-  if (!refusal.empty()) {
-    g_bus = sd_bus_flush_close_unref(g_bus);
+LeftButtonRoutine OpenRemoteDesktopSession(std::uint32_t compositor_pid, runtime::Instant deadline,
+                                           std::string& refusal) {
+  SetUpDeadline() = deadline;
+  if (!SetUpSession(compositor_pid, refusal)) {
+    // Closed, not flushed: a flush waits without bound on a bus that takes nothing.
+    g_bus = sd_bus_close_unref(g_bus);
     return nullptr;
   }
   g_bus_fd = sd_bus_get_fd(g_bus);
-  runtime::SetClickFlushAtExit(&StopSessionAtExit);
+  runtime::SetClickInputEnd(&EndSessionInput);
   runtime::WatchReadable(g_bus_fd, &OnBusReadable);
   OnBusReadable();  // what came in during set-up (a Closed already) is read now
   return &RemoteDesktopLeftButton;

@@ -1,10 +1,16 @@
 // KDE Plasma (KWin 5.27, Plasma 6): org_kde_kwin_fake_input. KWin advertises it only to a
 // program whose executable is the absolute Exec= of an installed desktop entry that names the
-// interface in X-KDE-Wayland-Interfaces, and acts on its buttons only once it has sent
-// authenticate, which KWin grants without asking anyone. A button acts at the seat's cursor,
-// which is never read or moved. KWin acts on each request as it reads it, so the press stays
-// in libwayland's buffer and goes out with the release in one flush.
+// interface in X-KDE-Wayland-Interfaces (KWin compares it with the resolved /proc/PID/exe),
+// and acts on its buttons only once it has accepted authenticate. The protocol has no answer
+// to authenticate: KWin 5.27 and Plasma 6 accept it without asking anyone, but nothing here
+// can confirm that a given KWin did. A button acts at the seat's cursor, which is never read
+// or moved. KWin acts on each request as it reads it, so the press stays in libwayland's
+// buffer and goes out with the release in one flush.
 #include <array>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
 
 #include "fake-input-client-protocol.h"
 #include "input/left_button.h"
@@ -19,11 +25,6 @@ constexpr std::array<const char*, 3> kKWinOnlyGlobals = {
     "kde_output_device_v2", "org_kde_plasma_virtual_desktop_management",
     "org_kde_kwin_dpms_manager"};
 
-constexpr const char* kNotInstalled =
-    "KWin gives its fake input only to an installed clickburst (install it with "
-    "`cmake --install build/linux --prefix ~/.local` or the .deb, and start that one, so that "
-    "KWin lets it click every window)";
-
 org_kde_kwin_fake_input* g_fake_input = nullptr;
 
 void FakeInputLeftButton(bool pressed) {
@@ -33,6 +34,18 @@ void FakeInputLeftButton(bool pressed) {
   if (!pressed) {
     FlushToCompositor();
   }
+}
+
+// KWin's fake input is offered only to an installed program, which KWin knows by its resolved
+// path: this one's is printed, to compare with the Exec= of the installed entry.
+std::string NotInstalled() {
+  char path[PATH_MAX];
+  const char* resolved = realpath("/proc/self/exe", path);
+  return std::string("KWin gives its fake input only to an installed clickburst, and this one (") +
+         (resolved != nullptr ? resolved : "its path unknown") +
+         ") is not the Exec= of an installed launcher entry: install it with "
+         "`cmake --install build/program --prefix ~/.local` or the .deb, and start that one, so "
+         "that KWin lets it click every window";
 }
 
 bool IsKWin() {
@@ -46,21 +59,23 @@ bool IsKWin() {
 
 }  // namespace
 
-LeftButtonRoutine OpenFakeInput(std::string& refusal) {
+LeftButtonRoutine OpenFakeInput(std::string_view reason, runtime::Instant deadline,
+                                std::string& refusal) {
   // Version 1 has all that is used: authenticate and button.
   g_fake_input = BindGlobal<org_kde_kwin_fake_input>(org_kde_kwin_fake_input_interface, 1);
   if (g_fake_input == nullptr) {
     if (IsKWin()) {
-      refusal = kNotInstalled;
+      refusal = NotInstalled();
     }
     return nullptr;
   }
-  org_kde_kwin_fake_input_authenticate(
-      g_fake_input, "clickburst",
-      "clicks the left mouse button at the pointer, every 60 ms for 27 s after Start");
-  // KWin has made the fake pointer device before the first click tick, so the seat has it.
-  if (!RoundtripToCompositor()) {
-    refusal = "KWin ended the connection when clickburst asked for its fake input";
+  org_kde_kwin_fake_input_authenticate(g_fake_input, "clickburst", std::string(reason).c_str());
+  // After the roundtrip KWin has read authenticate and made its fake pointer device before the
+  // first click tick, so the seat has it; whether it accepted cannot be told.
+  if (const int error = RoundtripToCompositor(deadline); error != 0) {
+    refusal = error == ETIME ? SetUpOverrun("KWin, asked for its fake input,")
+                             : "KWin ended the connection when clickburst asked for its fake "
+                               "input";
     g_fake_input = nullptr;
     return nullptr;
   }

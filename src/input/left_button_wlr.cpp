@@ -6,10 +6,10 @@
 // down in the seat. So the press stays in libwayland's buffer and goes out with the release
 // in one flush.
 #include <cstdint>
-#include <ctime>
 
 #include "input/left_button.h"
 #include "input/wayland_compositor.h"
+#include "runtime/clock.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
 namespace clickburst::input {
@@ -17,16 +17,9 @@ namespace {
 
 zwlr_virtual_pointer_v1* g_pointer = nullptr;
 
-// Milliseconds of CLOCK_MONOTONIC, the clock evdev stamps real input with.
-std::uint32_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1'000'000);
-}
-
 void VirtualPointerLeftButton(bool pressed) {
   zwlr_virtual_pointer_v1_button(
-      g_pointer, NowMs(), kLinuxButtonLeft,
+      g_pointer, static_cast<std::uint32_t>(runtime::MonotonicMs()), kLinuxButtonLeft,
       pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
   zwlr_virtual_pointer_v1_frame(g_pointer);
   if (!pressed) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace clickburst::input {
 
@@ -14,8 +15,9 @@ inline constexpr std::uint32_t kMouseEventLeftDown = 0x0002;  // MOUSEEVENTF_LEF
 inline constexpr std::uint32_t kMouseEventLeftUp = 0x0004;    // MOUSEEVENTF_LEFTUP
 
 // Called once, right after the program's window is shown, before Start can be pressed: the
-// moment for anything the user may have to answer before the first click.
-void WindowShown();
+// moment for anything the user may have to answer before the first click. `what_clicks` says
+// what the clicks will be, for a desktop that shows the user why input is asked for.
+void WindowShown(std::string_view what_clicks);
 
 void SendMouseEvent(std::uint32_t flags, std::uint32_t dx, std::uint32_t dy, std::uint32_t data,
                     std::uintptr_t extra_info);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "input/mouse_event.h"
+#include "runtime/end_program.h"
 #include "runtime/late_binding.h"
 
 namespace clickburst::input {
@@ -17,10 +18,13 @@ runtime::DeclaredRoutine<MouseEventSignature> g_mouse_event{"user32", "mouse_eve
 
 }  // namespace
 
-void WindowShown() {}
+void WindowShown(std::string_view /*what_clicks*/) {}
 
 void SendMouseEvent(std::uint32_t flags, std::uint32_t dx, std::uint32_t dy, std::uint32_t data,
                     std::uintptr_t extra_info) {
+  if (runtime::ClickInputEnded()) {
+    return;
+  }
   g_mouse_event.Get()(flags, dx, dy, data, extra_info);
 }
 

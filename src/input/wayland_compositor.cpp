@@ -1,19 +1,20 @@
 #include "input/wayland_compositor.h"
 
-#include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "input/left_button.h"
 #include "runtime/end_program.h"
 #include "runtime/fatal_error.h"
+#include "runtime/input_watch.h"
 
 namespace clickburst::input {
 namespace {
@@ -60,60 +61,101 @@ std::string ConnectionError(int error) {
   return "lost the connection to " + CompositorName() + " (" + std::strerror(error) + ")";
 }
 
-std::int64_t NowMs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return std::int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1'000'000;
-}
-
-// 0 once everything is sent, else the errno that stopped it (ETIME: no room in time).
-int FlushWithin(int wait_ms) {
-  const std::int64_t until = NowMs() + wait_ms;
-  while (wl_display_get_error(g_display) == 0) {
-    if (wl_display_flush(g_display) >= 0) {
-      return 0;
-    }
-    if (errno != EAGAIN) {
-      return errno;
-    }
-    const std::int64_t left = until - NowMs();
-    if (left <= 0) {
-      return ETIME;
-    }
-    pollfd socket{wl_display_get_fd(g_display), POLLOUT, 0};
-    poll(&socket, 1, static_cast<int>(left));
+// One try at sending what libwayland buffered, for SendWithin. libwayland keeps a fatal error
+// once it has one and may answer a flush with EAGAIN as if the socket were only full.
+int TryFlush() {
+  if (const int error = wl_display_get_error(g_display); error != 0) {
+    return error;
   }
-  return wl_display_get_error(g_display);
+  return wl_display_flush(g_display) >= 0 ? 0 : errno;
 }
 
-void FlushAtExit() {
+// One read of what the compositor sent, and its dispatch, waiting at most until `deadline`: 0,
+// ETIME, or the errno that stopped it (EPROTO once a protocol error has been read).
+int DispatchUntil(runtime::Instant deadline) {
+  while (wl_display_prepare_read(g_display) != 0) {
+    if (wl_display_dispatch_pending(g_display) < 0) {
+      return wl_display_get_error(g_display);
+    }
+  }
+  if (const int error = TryFlush(); error != 0 && error != EAGAIN && error != EPIPE) {
+    wl_display_cancel_read(g_display);
+    return error;
+  }
+  if (!runtime::WaitReadableUntil(wl_display_get_fd(g_display), deadline)) {
+    wl_display_cancel_read(g_display);
+    return ETIME;
+  }
+  if (wl_display_read_events(g_display) < 0 || wl_display_dispatch_pending(g_display) < 0) {
+    return wl_display_get_error(g_display);
+  }
+  return 0;
+}
+
+void OnSyncDone(void* done, wl_callback* callback, std::uint32_t) {
+  *static_cast<bool*>(done) = true;
+  wl_callback_destroy(callback);
+}
+
+constexpr wl_callback_listener kSyncListener = {&OnSyncDone};
+
+// A compositor that ends a client for a protocol error sends the error, then closes: the
+// event is still in the socket after the EPIPE, read here within a bound, so that the report
+// names the error rather than the broken pipe.
+int ReadLastWords() {
+  const runtime::Instant deadline = runtime::MonotonicClock::now() + runtime::kSocketRoomWait;
+  int error = 0;
+  while (error == 0) {
+    error = DispatchUntil(deadline);
+  }
+  return error == ETIME ? EPIPE : error;
+}
+
+// Sends what is buffered within the bound, then closes the connection: what could not be sent
+// is dropped, never sent later from wherever the pointer is by then.
+void EndCompositorInput() {
   if (g_display != nullptr) {
-    FlushWithin(kCompositorFlushWaitMs);
+    runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush);
+    DisconnectFromCompositor();
   }
 }
 
 }  // namespace
 
-bool ConnectToCompositor() {
+bool ConnectToCompositor(runtime::Instant deadline, std::string& failure) {
   g_display = wl_display_connect(nullptr);
   if (g_display == nullptr) {
+    failure = "no Wayland compositor answers at " + CompositorName() + " (" + std::strerror(errno) +
+              "): WAYLAND_DISPLAY may be left from another session, as "
+              "inside tmux or over ssh";
     return false;
   }
   g_registry = wl_display_get_registry(g_display);
   wl_registry_add_listener(g_registry, &kRegistryListener, nullptr);
-  if (!RoundtripToCompositor()) {
+  if (const int error = RoundtripToCompositor(deadline); error != 0) {
+    failure = error == ETIME ? SetUpOverrun(CompositorName()) : ConnectionError(error);
     DisconnectFromCompositor();
     return false;
   }
-  runtime::SetClickFlushAtExit(&FlushAtExit);
+  runtime::SetClickInputEnd(&EndCompositorInput);
   return true;
+}
+
+std::uint32_t CompositorProcessId() {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (g_display == nullptr ||
+      getsockopt(wl_display_get_fd(g_display), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    return 0;
+  }
+  return static_cast<std::uint32_t>(peer.pid);
 }
 
 void DisconnectFromCompositor() {
   if (g_display == nullptr) {
     return;
   }
-  // Its flush at exit stays set, doing nothing now, unless a backend set its own since.
+  // Its end of input stays set, doing nothing now, unless a backend set its own since.
   wl_registry_destroy(g_registry);
   wl_display_disconnect(g_display);
   g_display = nullptr;
@@ -130,14 +172,30 @@ void* BindCompositorGlobal(const wl_interface& interface, std::uint32_t version)
 
 bool CompositorAdvertises(const char* interface) { return FindGlobal(interface) != nullptr; }
 
-bool RoundtripToCompositor() { return wl_display_roundtrip(g_display) >= 0; }
+int RoundtripToCompositor(runtime::Instant deadline) {
+  bool done = false;
+  wl_callback* sync = wl_display_sync(g_display);
+  wl_callback_add_listener(sync, &kSyncListener, &done);
+  int error = 0;
+  while (!done && error == 0) {
+    error = DispatchUntil(deadline);
+  }
+  if (!done) {
+    wl_callback_destroy(sync);
+  }
+  return error;
+}
 
 void FlushToCompositor() {
-  if (const int error = FlushWithin(kCompositorFlushWaitMs); error != 0) {
-    runtime::RaiseFatalError(error == ETIME ? CompositorName() + " took no input for " +
-                                                  std::to_string(kCompositorFlushWaitMs) + " ms"
-                                            : ConnectionError(error),
-                             runtime::kExitNoDisplay);
+  int error = runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush);
+  if (error == EPIPE) {
+    error = ReadLastWords();
+  }
+  if (error != 0) {
+    runtime::RaiseConnectionLost(error == ETIME
+                                     ? CompositorName() + " took no input for " +
+                                           std::to_string(runtime::kSocketRoomWait.count()) + " ms"
+                                     : ConnectionError(error));
   }
 }
 

@@ -2,19 +2,28 @@
 // backends that speak a Wayland protocol (wlroots virtual pointer, KDE fake input). It is made
 // once, when the window is shown, with one registry roundtrip that lists the compositor's
 // globals; the backend that clicks binds its global from it and keeps the connection for the
-// whole process. UI thread only.
+// whole process. Every wait at set-up ends at the set-up's deadline. UI thread only.
 //
-// Usage: if (ConnectToCompositor()) { auto* m = BindGlobal<T>(t_interface, 1); ... }
+// Usage: if (ConnectToCompositor(deadline, failure)) { auto* m = BindGlobal<T>(t_interface, 1); ...
+// }
 #pragma once
 
 #include <wayland-client.h>
 
 #include <cstdint>
+#include <string>
+
+#include "runtime/clock.h"
 
 namespace clickburst::input {
 
-// Connects and lists the globals; false, keeping nothing, where there is no compositor.
-bool ConnectToCompositor();
+// Connects and lists the globals; false, keeping nothing and with `failure` saying why, where
+// no compositor answers by `deadline`. Once connected, the connection's end of input is the
+// click input's (end_program.h): what is buffered goes out within a bound, then it closes.
+bool ConnectToCompositor(runtime::Instant deadline, std::string& failure);
+
+// The process at the other end of the connection (SO_PEERCRED); 0 while not connected.
+std::uint32_t CompositorProcessId();
 
 // Ends the connection, as when no backend uses it.
 void DisconnectFromCompositor();
@@ -31,16 +40,15 @@ Proxy* BindGlobal(const wl_interface& interface, std::uint32_t version) {
   return static_cast<Proxy*>(BindCompositorGlobal(interface, version));
 }
 
-// Waits until the compositor has answered everything sent so far; during set-up only, never
-// inside a click tick. False if the connection failed.
-bool RoundtripToCompositor();
+// Waits until the compositor has answered everything sent so far, at most until `deadline`;
+// during set-up only, never inside a click tick. 0, ETIME, or the errno that ended the
+// connection.
+int RoundtripToCompositor(runtime::Instant deadline);
 
 // Sends everything buffered, the press and release of a click together. Where the socket is
-// full it waits for room, at most kCompositorFlushWaitMs. A protocol error the compositor
-// reported, a lost connection or a compositor that takes no data for that long is a fatal
-// error with status 69 (kExitNoDisplay).
+// full it waits for room, at most runtime::kSocketRoomWait. A lost connection (named by the
+// protocol error the compositor sent before it closed, if it sent one) or a compositor that
+// takes no data for that long is a fatal error with status 69 (kExitNoDisplay).
 void FlushToCompositor();
-
-inline constexpr int kCompositorFlushWaitMs = 500;
 
 }  // namespace clickburst::input

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 namespace clickburst::runtime {
 
@@ -29,6 +30,14 @@ struct MonotonicClock {
 
 using Duration = MonotonicClock::duration;
 using Instant = MonotonicClock::time_point;
+
+// Whole milliseconds of MonotonicClock, which on Linux is CLOCK_MONOTONIC, the clock evdev
+// stamps real input with: for the timestamps an input protocol asks for.
+inline std::int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             MonotonicClock::now().time_since_epoch())
+      .count();
+}
 
 // Tells the time: the event-loop driver (driver.h), or virtual time in tests.
 class Clock {

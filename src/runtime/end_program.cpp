@@ -10,15 +10,13 @@ namespace clickburst::runtime {
 namespace {
 
 testing::ProcessExit g_process_exit = nullptr;
-void (*g_click_flush)() = nullptr;
+void (*g_click_input_end)() = nullptr;
+bool g_click_input_ended = false;
 
 }  // namespace
 
 void ExitProcessWith(int status) {
-  // Taken before it runs: a failure reported from inside it must not flush again.
-  if (void (*flush)() = std::exchange(g_click_flush, nullptr)) {
-    flush();
-  }
+  EndClickInput();
   FlushDisplayOutput();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -31,7 +29,17 @@ void ExitProcessWith(int status) {
 
 void EndProgram() { ExitProcessWith(kExitEnded); }
 
-void SetClickFlushAtExit(void (*flush)()) { g_click_flush = flush; }
+void SetClickInputEnd(void (*end)()) { g_click_input_end = end; }
+
+void EndClickInput() {
+  g_click_input_ended = true;
+  // Taken before it runs: a failure reported from inside it must not run it again.
+  if (void (*end)() = std::exchange(g_click_input_end, nullptr)) {
+    end();
+  }
+}
+
+bool ClickInputEnded() { return g_click_input_ended; }
 
 void testing::ReplaceProcessExit(ProcessExit exit) { g_process_exit = exit; }
 

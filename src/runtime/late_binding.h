@@ -5,6 +5,7 @@
 // Usage: DeclaredRoutine<void(unsigned)> beep{"user32", "MessageBeep"}; beep.Get()(0);
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace clickburst::runtime {
@@ -13,6 +14,10 @@ using RoutineAddress = void (*)();
 
 // Looks the routine up; raises the run-time error on failure. Platform backend.
 RoutineAddress BindRoutine(const char* library, const char* routine);
+
+// Loads an optional library, for routines bound from it later, without raising: false, with
+// the platform's reason in `why`, where this system lacks it. Platform backend.
+bool LoadOptionalLibrary(const char* library, std::string& why);
 
 // The run-time error of a failed lookup, naming routine, library and the platform's reason.
 [[noreturn]] void RaiseBindingError(const char* library, const char* routine,
@@ -35,6 +40,8 @@ class DeclaredRoutine {
       if (on_bind_ != nullptr) {
         on_bind_();
       }
+      // cppcheck 2.17 takes some routines' types that return int (libei's) for int itself.
+      // cppcheck-suppress AssignmentAddressToInteger
       address_ = bound;
     }
     return address_;

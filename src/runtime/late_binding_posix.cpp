@@ -6,6 +6,15 @@
 
 namespace clickburst::runtime {
 
+bool LoadOptionalLibrary(const char* library, std::string& why) {
+  // Kept loaded, as BindRoutine's dlopen of it then finds it.
+  if (dlopen(library, RTLD_NOW | RTLD_LOCAL) == nullptr) {
+    why = dlerror();
+    return false;
+  }
+  return true;
+}
+
 RoutineAddress BindRoutine(const char* library, const char* routine) {
   // The handle is never closed: a bound routine is kept for the life of the process.
   void* handle = dlopen(library, RTLD_NOW | RTLD_LOCAL);

@@ -29,7 +29,7 @@ void OnContinue(int) {}
 
 int OnDisplayLost(Display*) {
   g_display_lost = true;
-  RaiseFatalError("lost the connection to the X display", kExitNoDisplay);
+  RaiseConnectionLost("lost the connection to the X display");
 }
 
 class FltkDriver final : public Driver {
@@ -108,6 +108,10 @@ bool ShowErrorDialog(std::string_view title, std::string_view message) {
   if (OpenedX11Display() == nullptr) {
     return false;
   }
+  // The dialog only reports a fatal error: an X error meanwhile (its window gone with a
+  // compositor that went with the session bus) must not end the process with Xlib's status 1
+  // in place of the error's own. A display lost for good still reaches OnDisplayLost.
+  XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
   const std::string title_text(title);
   fl_message_title(title_text.c_str());
   fl_alert("%s", std::string(message).c_str());

@@ -4,7 +4,7 @@
 // ends, in EndProgram or the fatal path; it never returns. `window_shown` runs once, right
 // after the window is shown, before any event is handled.
 //
-// Usage: int main() { clickburst::runtime::RunProgram<Form1>(&input::WindowShown); }
+// Usage: int main() { clickburst::runtime::RunProgram<Form1>(&OnWindowShown); }
 #pragma once
 
 #include "runtime/end_program.h"

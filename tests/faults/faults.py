@@ -28,7 +28,8 @@ import time
 from typing import List, Optional, Sequence
 
 from harness import figures, wine
-from harness.cases import DIALOG_TITLE, Stage, kill_at_three_phases, main, with_tails
+from harness.cases import (DIALOG_TITLE, Stage, dialog_button, kill_at_three_phases, main,
+                           with_tails)
 from harness.process import sleep_until_ns
 from harness.receiver import Burst, Expectations, check_burst, collect_burst, finish, summary
 from harness.xsession import RECEIVER_POINT
@@ -179,8 +180,7 @@ def case_no_xtest(args):
         if program.exit_status is not None:
             failures.append(f"the program ended (status {program.exit_status}) with its error "
                             f"dialog still to be dismissed")
-        # The dialog's one button sits at its bottom right corner.
-        stage.move_pointer(dialog.x + dialog.width - 40, dialog.y + dialog.height - 22)
+        stage.move_pointer(*dialog_button(dialog))
         stage.xdotool("click", "--window", str(dialog.id), "1")
         status = program.wait_exit(10)
         message = program.stderr.text()

@@ -7,7 +7,7 @@ and Wine sessions, receiver logs and the burst's expected figures. Tests import 
     receiver  receivers and their logs; Burst, its checks and summary
     session   the base of every session: its children, environment, readiness and end
     xsession  a private Xvfb with openbox; the program's window and its Start button
-    wayland   private headless Wayland compositors (sway, weston), each a small subclass
+    wayland   private headless Wayland compositors (sway, weston, KWin, mutter), a subclass each
     wine      the Wine prefix and server
     cases     the command line shared by the test scripts
 """

@@ -125,9 +125,15 @@ class Burst:
     def offsets_ms(self, instants: Sequence[int]) -> List[float]:
         return [(ns - self.start_ns) / 1e6 for ns in instants]
 
-    def alternates(self) -> bool:
-        """Every press followed by its release: the button was never held or released twice."""
-        return self.button_order == "du" * len(self.presses)
+    def button_faults(self, when: str = "") -> List[str]:
+        """A press left without its release, or presses and releases out of turn (the button
+        held or released twice), as a failure that begins with `when`; empty if neither."""
+        if len(self.releases) != len(self.presses):
+            return [f"{when}{len(self.releases)} releases for {len(self.presses)} presses: the "
+                    f"button stayed down"]
+        if self.button_order != "du" * len(self.presses):
+            return [f"{when}presses and releases do not alternate ({self.button_order[:40]})"]
+        return []
 
 
 def collect_burst(receiver: Receiver, program: Child, start_harness_ns: int,
@@ -182,11 +188,7 @@ def check_burst(burst: Burst, expect: Expectations) -> List[str]:
     presses = len(burst.presses)
     if abs(presses - expect.clicks) > expect.clicks_tolerance:
         failures.append(f"{presses} presses, expected {expect.clicks} ± {expect.clicks_tolerance}")
-    if len(burst.releases) != presses:
-        failures.append(f"{len(burst.releases)} releases for {presses} presses")
-    elif not burst.alternates():
-        failures.append("presses and releases do not alternate: the button was held or "
-                        "released twice")
+    failures += burst.button_faults()
     if burst.presses:
         first_ms = burst.offsets_ms(burst.presses[:1])[0]
         if first_ms < expect.grace_ms:
@@ -210,6 +212,16 @@ def check_burst(burst: Burst, expect: Expectations) -> List[str]:
         if burst.exit_ns is not None and burst.presses and burst.presses[-1] > burst.exit_ns:
             failures.append("a press came after the program had ended")
     return failures
+
+
+def nothing_before_start(receiver: Receiver, launched_ns: int, start_ns: Optional[int] = None,
+                         motion: bool = True) -> List[str]:
+    """Nothing may reach the receiver from the program's launch (harness clock) to Start (the
+    receiver's clock; None: not pressed), motion only where the test moves no pointer itself."""
+    early = [event for event in receiver.events(receiver.to_receiver_clock(launched_ns))
+             if (start_ns is None or event.ns < start_ns) and (motion or event.kind != "motion")]
+    return [f"{len(early)} events before Start, first {early[0].kind} {early[0].detail}"
+            ] if early else []
 
 
 def summary(burst: Burst) -> str:

@@ -4,16 +4,16 @@ a broken burst would hide every fault the integration tests are there to find.""
 
 import unittest
 
-import harness.receiver as cs
-from harness import figures
+from harness import receiver
+from harness.receiver import Event, parse_event
 
 MS = 1_000_000
 START_NS = 5_000 * MS
 
 
-def good_burst(**changes) -> cs.Burst:
+def good_burst(**changes) -> receiver.Burst:
     presses = [START_NS + (2060 + 60 * n) * MS for n in range(448)]
-    burst = cs.Burst(start_ns=START_NS, presses=presses,
+    burst = receiver.Burst(start_ns=START_NS, presses=presses,
                      releases=[ns + MS // 10 for ns in presses], button_order="du" * 448,
                      exit_status=0, run_s=28.93, exit_ns=START_NS + 28_930 * MS)
     for name, value in changes.items():
@@ -23,7 +23,7 @@ def good_burst(**changes) -> cs.Burst:
 
 class CheckBurstJudgesEachRule(unittest.TestCase):
     def failures(self, burst, **expect):
-        return cs.check_burst(burst, cs.Expectations(**expect))
+        return receiver.check_burst(burst, receiver.Expectations(**expect))
 
     def test_a_correct_burst_passes(self):
         self.assertEqual(self.failures(good_burst()), [])
@@ -36,8 +36,8 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
 
     def test_a_missing_release_or_a_held_button_fails(self):
         burst = good_burst()
-        self.assertEqual(self.failures(good_burst(releases=burst.releases[:-1])),
-                         ["447 releases for 448 presses"])
+        self.assertIn("447 releases for 448 presses",
+                      " ".join(self.failures(good_burst(releases=burst.releases[:-1]))))
         held = "dd" + "u" * 2 + "du" * 446
         self.assertIn("do not alternate", " ".join(self.failures(good_burst(button_order=held))))
 
@@ -61,32 +61,22 @@ class CheckBurstJudgesEachRule(unittest.TestCase):
         self.assertIn("after the program had ended", " ".join(self.failures(burst)))
 
     def test_other_buttons_and_a_moving_pointer_fail_but_motion_before_clicking_is_allowed(self):
-        right = cs.Event("button", START_NS + 3000 * MS, 0, (3,))
+        right = Event("button", START_NS + 3000 * MS, 0, (3,))
         self.assertEqual(self.failures(good_burst(other_buttons=[right])),
                          ["1 presses of other buttons [3]"])
-        during = cs.Event("motion", START_NS + 5000 * MS, 0, (10, 10))
+        during = Event("motion", START_NS + 5000 * MS, 0, (10, 10))
         self.assertIn("pointer moved", " ".join(self.failures(good_burst(motions=[during]))))
-        before = cs.Event("motion", START_NS + 500 * MS, 0, (10, 10))
+        before = Event("motion", START_NS + 500 * MS, 0, (10, 10))
         self.assertEqual(self.failures(good_burst(motions=[before])), [])
 
 
-class ReceiverLinesAndFigures(unittest.TestCase):
-    def test_the_figures_read_from_the_controller_are_the_burst(self):
-        self.assertEqual((figures.CLICKS, figures.FIRST_CLICK_MS, figures.LAST_CLICK_MS,
-                          figures.END_MS), (448, 2060, 28880, 28900))
-
+class ReceiverLines(unittest.TestCase):
     def test_event_lines_parse_and_others_are_ignored(self):
-        self.assertEqual(cs.parse_event(7, "down 123"), cs.Event("down", 123, 7))
-        self.assertEqual(cs.parse_event(7, "motion 10 20 99"), cs.Event("motion", 99, 7, (10, 20)))
-        self.assertEqual(cs.parse_event(7, "button 3 99"), cs.Event("button", 99, 7, (3,)))
+        self.assertEqual(parse_event(7, "down 123"), Event("down", 123, 7))
+        self.assertEqual(parse_event(7, "motion 10 20 99"), Event("motion", 99, 7, (10, 20)))
+        self.assertEqual(parse_event(7, "button 3 99"), Event("button", 99, 7, (3,)))
         for text in ("ready 5", "down", "down x", "up 1 2", "", "fixme:wine noise"):
-            self.assertIsNone(cs.parse_event(7, text), text)
-
-    def test_summary_states_the_figures(self):
-        line = cs.summary(good_burst())
-        for figure in ("clicks=448", "releases=448", "first=+2060.0ms", "last=+28880.0ms",
-                       "period=60.000ms", "end=+28.930s", "status=0"):
-            self.assertIn(figure, line)
+            self.assertIsNone(parse_event(7, text), text)
 
 
 if __name__ == "__main__":

@@ -8,9 +8,9 @@ had started if the start fails, and may extend close().
 import contextlib
 import os
 import time
-from typing import Callable, List, Optional, Sequence, TypeVar
+from typing import Callable, List, Optional, Sequence, Tuple, TypeVar
 
-from harness import receiver
+from harness import figures, receiver
 from harness.process import Child, SessionError, run
 
 T = TypeVar("T")
@@ -33,8 +33,13 @@ class Session:
     def __enter__(self):
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, _kind, error, _trace):
+        server = self._children[:1]
         self.close()
+        # A session that could not go on as planned: what its server last said may say why.
+        tail = server[0].stderr_tail() if server else ""
+        if isinstance(error, SessionError) and tail and tail not in str(error):
+            error.args = (f"{error}\n{tail}",)
 
     def adopt(self, child):
         self._children.append(child)
@@ -66,6 +71,21 @@ class Session:
                 raise SessionError(f"no {what} after {timeout_s:.0f} s{tail}")
             time.sleep(interval_s)
         return found
+
+    def press_start(self, start: Tuple[int, int], then_to: Optional[Tuple[int, int]],
+                    spy: Optional[receiver.Receiver] = None) -> int:
+        """Clicks Start at `start`, then moves the pointer to then_to, which must happen inside
+        the grace. Returns the harness's time of Start: when the spy saw the release Start acts
+        on, or else when the click had been sent. A subclass has click and move_pointer."""
+        before_ns = time.monotonic_ns()
+        start_ns = self.click(*start)
+        if then_to is not None:
+            self.move_pointer(*then_to)
+            late_ms = (time.monotonic_ns() - start_ns) / 1e6
+            if late_ms >= figures.GRACE_MS - 200:
+                raise SessionError(f"the pointer left Start {late_ms:.0f} ms after it was "
+                                   f"pressed, too late for the first click")
+        return start_ns if spy is None else spy.first_release(before_ns)
 
     def close(self):
         for child in reversed(self._children):

@@ -2,14 +2,16 @@
 in a runtime folder of its own (also its HOME), waits for its socket, and gives its clients
 WAYLAND_DISPLAY, XDG_RUNTIME_DIR and, where it runs Xwayland, DISPLAY (and XAUTHORITY). A
 compositor is a subclass: its command and environment, what its clients need beyond the socket,
-and for stage() how a person finds a window (wait_for_view), moves the cursor (park_cursor) and
-clicks (click), where Xwayland's window, pointer and XTest do not serve. sway refuses root, so an `unprivileged` session runs the compositor and its
-clients (Xwayland admits only its own user) as USER, created if missing. Positions are the one
-headless output's pixels.
+and for stage() how a person finds a window (wait_for_view), moves the cursor (move_pointer) and
+clicks (click), where Xwayland's window, pointer and XTest do not serve. sway refuses root, so
+an `unprivileged` session runs the compositor and its clients (Xwayland admits only its own
+user) as USER, created if missing. Positions are the one headless output's pixels.
 
     Sway    sway 1.7 (wlroots 0.15): the virtual pointer manager, Xwayland
     Weston  weston: no virtual pointer manager, no Xwayland
-    KWin    kwin_wayland 5.27+ (--virtual): fake input for installed programs, Xwayland
+    KWin    kwin_wayland 5.27+ (--virtual): fake input for installed programs, Xwayland; 6.1+:
+            emulated input (EIS) for any client of its session bus; with Plasma's portal, its
+            remote-desktop sessions
     Mutter  mutter 43+: GNOME's remote-desktop sessions, Xwayland, a session bus of its own
 
     with Sway() as w:
@@ -107,7 +109,7 @@ class WaylandSession(Session):
         through Xwayland: the receiver, the program, and the centre of Start (from
         args.start_button)."""
         waiting = self.start_receiver([args.wayland_receiver, "--seconds", "120"])
-        self.park_cursor(*self.park)
+        self.move_pointer(*self.park)
         self.spy = self.start_receiver([args.receiver, "--spy", "--seconds", "120"], "button_spy")
         time.sleep(0.2)  # the receiver has seen the cursor come
         program = self.launch("clickburst", [args.program], wrapper=wrapper)
@@ -116,31 +118,23 @@ class WaylandSession(Session):
                                               [args.start_button])
 
     def press_start(self, start: Tuple[int, int]) -> int:
-        """Clicks Start, parks the cursor back on the receiver, and returns the instant
-        (CLOCK_MONOTONIC) at which Xwayland got the release that Start acts on."""
-        before_ns = time.monotonic_ns()
-        self.click(*start)
-        self.park_cursor(*self.park)
-        return self.spy.first_release(before_ns)
+        """Clicks Start and parks the cursor back on the receiver: the instant (CLOCK_MONOTONIC)
+        at which Xwayland got the release that Start acts on."""
+        return super().press_start(start, self.park, self.spy)
 
     # Where Xwayland runs, the defaults: its X11 windows, its pointer and XTest, as on an X server.
     find_window = XSession.find_window
     wait_for_window = XSession.wait_for_window
+    place_window = XSession.place_window
+    xdotool = XSession.xdotool
+    pointer = XSession.pointer
+    move_pointer = XSession.move_pointer
+    click = XSession.click
 
     def wait_for_view(self, name: str, process: Optional[Child] = None,
                       timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
         """The client area of the program's window, titled `name`, once it is shown."""
         return self.wait_for_window(name, timeout_s, process).rect
-
-    def park_cursor(self, x: int, y: int):
-        """Moves Xwayland's pointer only: XTest's clicks go there."""
-        self.run(["xdotool", "mousemove", "--sync", str(x), str(y)])
-
-    def click(self, x: int, y: int) -> int:
-        """A left click through XTest at x, y: it reaches X11 windows only, as Start is. Returns
-        the monotonic time at which it had been sent (a button acts on its release)."""
-        self.run(["xdotool", "mousemove", str(x), str(y), "click", "--delay", "0", "1"])
-        return time.monotonic_ns()
 
 
 class Weston(WaylandSession):
@@ -195,14 +189,14 @@ class Sway(WaylandSession):
 
         return self.wait_until(f"window \"{name}\" shown by sway", shown, timeout_s, process, 0.05)
 
-    def park_cursor(self, x: int, y: int):
+    def move_pointer(self, x: int, y: int):
         """Puts the seat's cursor at x, y (the seat needs a pointer device for that)."""
         self.swaymsg("seat", "seat0", "cursor", "set", str(x), str(y))
 
     def click(self, x: int, y: int) -> int:
         """A left click at x, y through the seat's cursor, as from a mouse. Returns the
         monotonic time at which it had been delivered (a button acts on its release)."""
-        self.park_cursor(x, y)
+        self.move_pointer(x, y)
         self.swaymsg("seat", "seat0", "cursor", "press", "button1")
         self.swaymsg("seat", "seat0", "cursor", "release", "button1")
         return time.monotonic_ns()
@@ -211,15 +205,19 @@ class Sway(WaylandSession):
 class KWin(WaylandSession):
     """`install`: a build folder that `cmake --install` puts into the session's HOME/.local,
     launcher entry included, before KWin starts; KWin gives its fake input to the program
-    installed there (installed_program). KWin centres every new window and keeps its cursor at
-    the output's centre (the seat has no pointer of the harness's to move it with): the
-    receiver gets the cursor, and wait_for_view moves the program's window off it."""
+    installed there (installed_program). `portal`: Plasma's remote-desktop portal, with remote
+    control granted beforehand to programs outside a sandbox (app id ""), and its clients on a
+    bus that shows them the portals only, as a sandbox's does. KWin centres every new window
+    and keeps its cursor at the output's centre (the seat has no pointer of the harness's to
+    move it with): the receiver gets the cursor, and wait_for_view moves the program's window
+    off it."""
     name = "kwin_wayland"
     unprivileged = False
     WINDOW_AT = (1085, 20)  # the program's window, clear of the centred receiver (640x480)
 
-    def __init__(self, install: Optional[str] = None):
+    def __init__(self, install: Optional[str] = None, portal: bool = False):
         self.install = install
+        self.portal = portal
         super().__init__()
         self.installed_program = os.path.join(self.runtime_dir, ".local/bin/clickburst")
 
@@ -227,15 +225,22 @@ class KWin(WaylandSession):
         if self.install:
             self.run(["cmake", "--install", self.install, "--prefix",
                       os.path.join(self.runtime_dir, ".local")])
-            # KWin finds the launcher entry through this cache (KF6's tool on Plasma 6), which
+        if self.install or self.portal:
+            # KWin finds launcher entries (ours, or the portal's, which names the screencast
+            # global its sessions need) through this cache (KF6's tool on Plasma 6), which
             # KF6 fills from the applications menu: a Plasma session's comes with
             # plasma-workspace, so this one is the menu's least form, every installed entry.
             menu = os.path.join(self.runtime_dir, ".config", "menus", "applications.menu")
-            os.makedirs(os.path.dirname(menu))
+            os.makedirs(os.path.dirname(menu), exist_ok=True)
             with open(menu, "w") as out:
                 out.write("<Menu><Name>Applications</Name><DefaultAppDirs/>"
                           "<Include><All/></Include></Menu>\n")
             self.run([shutil.which("kbuildsycoca6") or "kbuildsycoca5"])
+        # No window decorations (kwin-common's, which Debian 13 needs for KWin's EIS): the
+        # window stays where wait_for_view puts it.
+        os.makedirs(os.path.join(self.runtime_dir, ".config"), exist_ok=True)
+        with open(os.path.join(self.runtime_dir, ".config", "kwinrc"), "w") as out:
+            out.write("[org.kde.kdecoration2]\nNoPlugin=true\n")
         # Debian's kwin_wayland has a file capability, so exec fails (EPERM) here; a copy has
         # none, and keeps the name under which Qt loads its platform plugin.
         copy = os.path.join(self.runtime_dir, "bin", "kwin_wayland")
@@ -246,27 +251,42 @@ class KWin(WaylandSession):
         with open(report, "w") as out:
             out.write(f"#!/bin/sh\n{self.report_env_command()}\n")
         os.chmod(report, 0o755)
-        return ["dbus-run-session", "--", copy, "--virtual", "--xwayland", "--width", "1280",
-                "--height", "720", report]
+        kwin = [copy, "--virtual", "--xwayland", "--width", "1280", "--height", "720", report]
+        if self.portal:
+            # The portal backend that serves KDE, picked as Plasma's own configuration does;
+            # KWin offers the screencast global the portal's sessions need only with PipeWire.
+            conf = os.path.join(self.runtime_dir, ".config", "xdg-desktop-portal")
+            os.makedirs(conf)
+            with open(os.path.join(conf, "kde-portals.conf"), "w") as out:
+                out.write("[preferred]\ndefault=kde\n")
+            kwin = ["sh", "-c", 'pipewire & exec "$@"', "sh", *kwin]
+        return ["dbus-run-session", "--", *kwin]
+
+    def compositor_env(self) -> dict:
+        # Set before the bus starts, so that the portals it starts are KDE's.
+        return dict(XDG_CURRENT_DESKTOP="KDE", QT_QPA_PLATFORM="wayland") if self.portal else {}
 
     def client_env(self) -> dict:
-        return self.reported_env()  # KWin's Xwayland, which it gives the program it starts
+        # KWin's Xwayland, which it gives the program it starts, and the bus KWin is on.
+        env = self.reported_env(("DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS"))
+        if self.portal:
+            import dbus  # python3-dbus
+            store = "org.freedesktop.impl.portal.PermissionStore"
+            dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"]).call_blocking(
+                store, "/" + store.replace(".", "/"), store, "SetPermission", "sbssas",
+                ["kde-authorized", True, "remote-desktop", "", ["yes"]])
+            proxy = os.path.join(self.runtime_dir, "bus-proxy")
+            self.launch("xdg-dbus-proxy", ["xdg-dbus-proxy", env["DBUS_SESSION_BUS_ADDRESS"],
+                                           proxy, "--filter", "--talk=org.freedesktop.portal.*"])
+            self.wait_for_file("bus proxy", lambda name: name == "bus-proxy")
+            env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + proxy
+        return env
 
     def wait_for_view(self, name: str, process: Optional[Child] = None,
                       timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Rect:
         """The X11 window titled `name`, moved to WINDOW_AT (again, if KWin places it after)."""
-        def moved() -> Optional[Rect]:
-            window = self.find_window(name)
-            if window is None or not window.viewable:
-                return None
-            if (window.x, window.y) == self.WINDOW_AT:
-                return window.rect
-            self.run(["xdotool", "windowmove", str(window.id), *map(str, self.WINDOW_AT)])
-            return None
-
-        self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
-        time.sleep(0.5)  # KWin's own placement, if still to come, has moved it
-        return self.wait_until(f"window \"{name}\" on Xwayland", moved, timeout_s, process, 0.2)
+        return self.place_window(name, lambda w: (w.x, w.y) == self.WINDOW_AT, self.WINDOW_AT,
+                                 process, timeout_s).rect
 
 
 class Mutter(WaylandSession):
@@ -313,7 +333,7 @@ class Mutter(WaylandSession):
         os.kill(self.mutter_pid, signal.SIGUSR2)
         self._pointer = None  # the harness's session ended too: the cursor stays put
 
-    def park_cursor(self, x: int, y: int):
+    def move_pointer(self, x: int, y: int):
         if self._pointer is not None:  # relative motion: absolute needs a screencast stream
             self._pointer.NotifyPointerMotionRelative(-10000.0, -10000.0)
             self._pointer.NotifyPointerMotionRelative(float(x), float(y))

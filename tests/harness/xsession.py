@@ -20,7 +20,7 @@ import subprocess
 import sys
 import time
 from dataclasses import dataclass
-from typing import Optional, Sequence, Tuple
+from typing import Callable, Optional, Sequence, Tuple
 
 from harness import receiver, wine
 from harness.process import Child, SessionError, run
@@ -139,6 +139,24 @@ class XSession(Session):
         return self.wait_until(f"viewable window \"{name}\" on {self.name}", viewable,
                                timeout_s, process)
 
+    def place_window(self, name: str, placed: Callable[[Window], bool], to: Tuple[int, int],
+                     process: Optional[Child] = None,
+                     timeout_s: float = receiver.STARTUP_TIMEOUT_S) -> Window:
+        """The viewable window named `name`, moved to `to` until `placed` accepts where it is,
+        and again if the window manager places it after that (it is looked at again 0.5 s on)."""
+        def moved() -> Optional[Window]:
+            window = self.find_window(name)
+            if window is None or not window.viewable:
+                return None
+            if placed(window):
+                return window
+            self.xdotool("windowmove", str(window.id), *map(str, to))
+            return None
+
+        self.wait_until(f"window \"{name}\" placed", moved, timeout_s, process, 0.2)
+        time.sleep(0.5)
+        return self.wait_until(f"window \"{name}\" placed", moved, timeout_s, process, 0.2)
+
     def pointer(self) -> Tuple[int, int]:
         shell = dict(line.split("=", 1)
                      for line in self.xdotool("getmouselocation", "--shell").stdout.split())
@@ -150,11 +168,11 @@ class XSession(Session):
             self.xdotool("mousemove", "--sync", str(x), str(y))
 
     def click(self, x: int, y: int) -> int:
-        """Moves the pointer to x, y and clicks the left button there. Returns the
-        monotonic time at which the click had been sent (a button acts on its release)."""
-        self.move_pointer(x, y)
+        """Moves the pointer to x, y and clicks the left button there, through XTest (under
+        Wayland it reaches X11 windows only, as Start is). Returns the monotonic time at which
+        the click had been sent (a button acts on its release)."""
         # --delay 0: otherwise xdotool idles 100 ms after the click before it returns.
-        self.xdotool("click", "--delay", "0", "1")
+        self.xdotool("mousemove", str(x), str(y), "click", "--delay", "0", "1")
         return time.monotonic_ns()
 
     def press_keys(self, window: Window, keys: str):

@@ -5,7 +5,7 @@
 // QueryPerformanceCounter on Windows), the clock a receiver on the same platform logs with.
 // The stop tick ends the process with status 0; the event loop returning is a fault.
 //
-// Usage: burst_probe   (no arguments; clicksession.py runs it against a receiver)
+// Usage: burst_probe   (no arguments; window_e2e.py runs it against a receiver)
 #include <cstdio>
 
 #include "burst/controller.h"

@@ -99,12 +99,14 @@ inline void PrintLine(const std::string& line) {
 
 inline void LogReady() { PrintLine("ready " + std::to_string(MonotonicNs())); }
 
-inline void LogLeftButton(bool down, std::int64_t ns) {
-  PrintLine((down ? "down " : "up ") + std::to_string(ns));
-}
-
-inline void LogOtherButton(int button, std::int64_t ns) {
-  PrintLine("button " + std::to_string(button) + " " + std::to_string(ns));
+// A button event by X's numbers (1 left, 2 middle, 3 right, 0 another): the left button's
+// presses and releases, the others' presses only.
+inline void LogButton(int button, bool pressed, std::int64_t ns) {
+  if (button == 1) {
+    PrintLine((pressed ? "down " : "up ") + std::to_string(ns));
+  } else if (pressed) {
+    PrintLine("button " + std::to_string(button) + " " + std::to_string(ns));
+  }
 }
 
 // Logs only real moves: Windows repeats WM_MOUSEMOVE for a pointer that stayed put, and a

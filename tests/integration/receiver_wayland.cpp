@@ -152,13 +152,11 @@ void OnMotion(void* data, wl_pointer*, std::uint32_t, wl_fixed_t x, wl_fixed_t y
 }
 void OnButton(void*, wl_pointer*, std::uint32_t, std::uint32_t, std::uint32_t button,
               std::uint32_t state) {
-  const std::int64_t now = MonotonicNs();
-  const bool down = state == WL_POINTER_BUTTON_STATE_PRESSED;
-  if (button == kButtonLeft) {
-    LogLeftButton(down, now);
-  } else if (down) {
-    LogOtherButton(button == kButtonRight ? 3 : button == kButtonMiddle ? 2 : 0, now);
-  }
+  LogButton(button == kButtonLeft     ? 1
+            : button == kButtonMiddle ? 2
+            : button == kButtonRight  ? 3
+                                      : 0,
+            state == WL_POINTER_BUTTON_STATE_PRESSED, MonotonicNs());
 }
 void OnAxis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
 void OnFrame(void*, wl_pointer*) {}

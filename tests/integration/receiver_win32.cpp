@@ -22,13 +22,11 @@ LRESULT CALLBACK ReceiverProc(HWND window, UINT message, WPARAM wparam, LPARAM l
   switch (message) {
     case WM_LBUTTONDOWN:
     case WM_LBUTTONUP:
-      LogLeftButton(message == WM_LBUTTONDOWN, now);
+      LogButton(1, message == WM_LBUTTONDOWN, now);
       return 0;
     case WM_MBUTTONDOWN:
-      LogOtherButton(2, now);
-      return 0;
     case WM_RBUTTONDOWN:
-      LogOtherButton(3, now);
+      LogButton(message == WM_MBUTTONDOWN ? 2 : 3, true, now);
       return 0;
     case WM_MOUSEACTIVATE:
       // Clicks must not take the focus from the window under test, which a test may still

@@ -61,11 +61,8 @@ int ReceiveInAWindow(Display* display, Options options) {
     while (XPending(display) > 0) {
       XNextEvent(display, &event);
       const std::int64_t now = MonotonicNs();
-      const auto button = static_cast<int>(event.xbutton.button);
-      if ((event.type == ButtonPress || event.type == ButtonRelease) && button == Button1) {
-        LogLeftButton(event.type == ButtonPress, now);
-      } else if (event.type == ButtonPress) {
-        LogOtherButton(button, now);
+      if (event.type == ButtonPress || event.type == ButtonRelease) {
+        LogButton(static_cast<int>(event.xbutton.button), event.type == ButtonPress, now);
       } else if (event.type == MotionNotify) {
         motion.At(event.xmotion.x_root, event.xmotion.y_root, now);
       }
@@ -82,11 +79,8 @@ void OnRecorded(XPointer, XRecordInterceptData* data) {
     // A device event in wire format: its first byte is the type, its second the button.
     const auto* wire = reinterpret_cast<const unsigned char*>(data->data);
     const int type = wire[0] & 0x7f;
-    const int button = wire[1];
-    if (button == Button1 && (type == ButtonPress || type == ButtonRelease)) {
-      LogLeftButton(type == ButtonPress, now);
-    } else if (type == ButtonPress) {
-      LogOtherButton(button, now);
+    if (type == ButtonPress || type == ButtonRelease) {
+      LogButton(wire[1], type == ButtonPress, now);
     }
   }
   XRecordFreeData(data);

@@ -26,7 +26,7 @@ import time
 from harness.cases import Stage, main, with_tails
 from harness.process import SessionError
 from harness.receiver import (STARTUP_TIMEOUT_S, Expectations, check_burst, collect_burst, finish,
-                              summary)
+                              nothing_before_start, summary)
 from harness.xsession import RECEIVER_POINT
 
 PROBE_EXPECT = Expectations()
@@ -75,11 +75,7 @@ def case_launch(args):
         program, window = stage.launch_program()
         stage.move_pointer(*RECEIVER_POINT)
         time.sleep(QUIET_S)
-        failures = []
-        clicks = [event for event in receiver.events() if event.kind != "motion"]
-        if clicks:
-            failures.append(f"{len(clicks)} button events in the {QUIET_S:.0f} s after launch, "
-                            f"before any Start")
+        failures = nothing_before_start(receiver, program.started_ns, motion=False)
         if program.exit_status is not None:
             failures.append(f"the program ended by itself (status {program.exit_status})")
         shot = os.path.join(args.artifacts, f"{args.platform}-window.png")
@@ -90,7 +86,7 @@ def case_launch(args):
         failures.append(f"closing the window gave status {status}, expected 0")
     return with_tails(failures, program), (
         f"window={window.width}x{window.height}+{window.x}+{window.y} "
-        f"button_events={len(clicks)} close_status={status} screenshot={shot}")
+        f"close_status={status} screenshot={shot}")
 
 
 def case_close_mid_burst(args):
@@ -113,9 +109,7 @@ def case_close_mid_burst(args):
     late = [ns for ns in burst.presses if ns > burst.exit_ns]
     if late:
         failures.append(f"{len(late)} presses after the program had ended")
-    if len(burst.releases) != len(burst.presses):
-        failures.append(f"{len(burst.releases)} releases for {len(burst.presses)} presses: "
-                        f"the close left the button down")
+    failures += burst.button_faults("after the close: ")
     return with_tails(failures, program), (
         f"clicks_before_close={len(burst.presses)} "
         f"exit_after_close=+{exit_after_close_s * 1000:.0f}ms status={status}")

@@ -1,9 +1,12 @@
-// Late binding of declared routines and the run-time error of one that cannot be bound.
+// Late binding of declared routines, the run-time error of one that cannot be bound, and the
+// order of the fatal path.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "runtime/end_program.h"
+#include "runtime/fatal_error.h"
 #include "runtime/late_binding.h"
 #include "support/test_support.h"
 
@@ -74,6 +77,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Unbindable{"MissingLibrary", "clickburst-no-such-library", "NoSuchRoutine"},
                       Unbindable{"MissingRoutine", kSystemLibrary, "clickburst_no_such_routine"}),
     [](const auto& info) { return std::string(info.param.case_name); });
+
+// The input ends before the report, whose dialog waits for the user: nothing stays pressed,
+// nor goes out late, meanwhile.
+using FatalError = LateBinding;
+TEST_F(FatalError, EndsTheClickInputBeforeItsReport) {
+  SetClickInputEnd([] { std::fputs("input ended\n", stderr); });
+  std::string report;
+  EXPECT_EQ(clickburst::testing::ExitStatusOf([] { RaiseConnectionLost("the bus went"); }, &report),
+            kExitNoDisplay);
+  EXPECT_EQ(report, "input ended\nclickburst: connection lost: the bus went\n");
+}
 
 }  // namespace
 }  // namespace clickburst::runtime
