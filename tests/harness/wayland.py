@@ -305,7 +305,8 @@ class Mutter(WaylandSession):
         super().__init__()
 
     def command(self) -> List[str]:
-        # mutter runs the trailing command as its client once Xwayland is up, and ends with it.
+        # mutter runs the trailing command as its client once Xwayland's socket is there (43:
+        # before Xwayland serves it), and ends with it.
         return ["dbus-run-session", "--", "mutter", "--headless", "--wayland", "--virtual-monitor",
                 "1280x720", "--", "sh", "-c", f"PID=$PPID {self.report_env_command()}; sleep 1d"]
 
@@ -316,6 +317,10 @@ class Mutter(WaylandSession):
         import dbus  # python3-dbus, for mutter only
         env = self.reported_env(("DISPLAY", "XAUTHORITY", "DBUS_SESSION_BUS_ADDRESS", "PID"))
         self.mutter_pid = int(env.pop("PID"))
+        # Xwayland 22 counts down one seat event while it starts and, given two (the devices of
+        # the harness's session below arriving with the first), spins for ever without serving
+        # X: no session until it has answered a client.
+        run(["xwininfo", "-root"], dict(self.env, **env))
         bus = dbus.bus.BusConnection(env["DBUS_SESSION_BUS_ADDRESS"])
         name = "org.gnome.Mutter.RemoteDesktop"
         # Mutter (48 more often) may take its bus name after its Xwayland's client starts.
