@@ -105,10 +105,25 @@ class Child:
             pass
 
     def stop(self, grace_s: float = 3.0):
-        """SIGTERM to the whole group, then SIGKILL to what is left after grace_s."""
+        """SIGTERM to the whole group, then SIGKILL to what is left of it after grace_s: a
+        process may outlive its group's first (a blocked mutter did its dbus-run-session)."""
         self.signal(signal.SIGTERM, group=True)
-        if not self._exited.wait(grace_s):
-            self.kill()
+        deadline = time.monotonic() + grace_s
+        while time.monotonic() < deadline and self._group_left():
+            time.sleep(0.02)
+        self.kill()
+
+    def _group_left(self) -> bool:
+        """Whether a process of the group still runs (a zombie left for init to reap does not)."""
+        for entry in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{entry}/stat") as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+            except (OSError, IndexError):
+                continue
+            if fields[2] == str(self.proc.pid) and fields[0] != "Z":
+                return True
+        return False
 
     def kill(self):
         self.signal(signal.SIGKILL, group=True)
