@@ -16,7 +16,7 @@ using RoutineAddress = void (*)();
 RoutineAddress BindRoutine(const char* library, const char* routine);
 
 // Loads an optional library, for routines bound from it later, without raising: false, with
-// the platform's reason in `why`, where this system lacks it. Platform backend.
+// the loader's reason in `why`, where this system lacks it. Linux backend only.
 bool LoadOptionalLibrary(const char* library, std::string& why);
 
 // The run-time error of a failed lookup, naming routine, library and the platform's reason.
@@ -33,6 +33,12 @@ class DeclaredRoutine {
   constexpr DeclaredRoutine(const char* library, const char* routine,
                             void (*on_bind)() = nullptr) noexcept
       : library_(library), routine_(routine), on_bind_(on_bind) {}
+
+  // A call through the routine, bound at the first.
+  template <class... Args>
+  decltype(auto) operator()(Args... args) {
+    return Get()(args...);
+  }
 
   Pointer Get() {
     if (address_ == nullptr) [[unlikely]] {

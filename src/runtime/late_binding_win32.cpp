@@ -12,14 +12,6 @@ std::string WindowsError() { return "Windows error " + std::to_string(GetLastErr
 
 }  // namespace
 
-bool LoadOptionalLibrary(const char* library, std::string& why) {
-  if (LoadLibraryExW(Widen(library).c_str(), nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) {
-    why = WindowsError();
-    return false;
-  }
-  return true;
-}
-
 RoutineAddress BindRoutine(const char* library, const char* routine) {
   // System32 only: a DLL of the same name planted beside the program or in the current
   // directory is never loaded. The module is never freed; the routine is kept for good.

@@ -1,9 +1,10 @@
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
-#include "runtime/input_watch.h"
+#include "runtime/socket_wait.h"
 
 namespace clickburst::runtime {
 namespace {
@@ -27,16 +28,20 @@ bool PollUntil(int fd, short events, Instant deadline) {
 
 }  // namespace
 
-int SendWithin(int fd, int (*try_send)(), Duration wait) {
+int SendWithin(int fd, int (*try_send)(void* data), void* data, Duration wait) {
   const Instant deadline = MonotonicClock::now() + wait;
   for (;;) {
-    if (const int error = try_send(); error != EAGAIN) {
+    if (const int error = try_send(data); error != EAGAIN) {
       return error;
     }
     if (!PollUntil(fd, POLLOUT, deadline)) {
       return ETIME;
     }
   }
+}
+
+Duration WaitBy(Instant deadline, Duration wait) {
+  return std::clamp<Duration>(deadline - MonotonicClock::now(), Duration::zero(), wait);
 }
 
 bool WaitReadableUntil(int fd, Instant deadline) { return PollUntil(fd, POLLIN, deadline); }
