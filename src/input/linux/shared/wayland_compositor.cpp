@@ -1,4 +1,4 @@
-#include "input/wayland_compositor.h"
+#include "input/linux/shared/wayland_compositor.h"
 
 #include <sys/socket.h>
 
@@ -7,14 +7,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "input/left_button.h"
-#include "runtime/end_program.h"
+#include "input/way_in.h"
 #include "runtime/fatal_error.h"
-#include "runtime/input_watch.h"
+#include "runtime/socket_wait.h"
 
 namespace clickburst::input {
 namespace {
@@ -63,7 +64,7 @@ std::string ConnectionError(int error) {
 
 // One try at sending what libwayland buffered, for SendWithin. libwayland keeps a fatal error
 // once it has one and may answer a flush with EAGAIN as if the socket were only full.
-int TryFlush() {
+int TryFlush(void* = nullptr) {
   if (const int error = wl_display_get_error(g_display); error != 0) {
     return error;
   }
@@ -102,7 +103,7 @@ constexpr wl_callback_listener kSyncListener = {&OnSyncDone};
 // A compositor that ends a client for a protocol error sends the error, then closes: the
 // event is still in the socket after the EPIPE, read here within a bound, so that the report
 // names the error rather than the broken pipe.
-int ReadLastWords() {
+int ReadProtocolErrorAfterHangUp() {
   const runtime::Instant deadline = runtime::MonotonicClock::now() + runtime::kSocketRoomWait;
   int error = 0;
   while (error == 0) {
@@ -111,16 +112,40 @@ int ReadLastWords() {
   return error == ETIME ? EPIPE : error;
 }
 
+// The process that started `pid`, from the fourth field of /proc/PID/stat (the second, the
+// command's name in parentheses, may hold spaces); 0 where it cannot be read.
+std::uint32_t ParentProcess(std::uint32_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t name_end = line.rfind(')');
+  std::uint32_t parent = 0;
+  if (name_end != std::string::npos) {
+    std::istringstream fields(line.substr(name_end + 1));
+    std::string state;
+    fields >> state >> parent;
+  }
+  return parent;
+}
+
+}  // namespace
+
 // Sends what is buffered within the bound, then closes the connection: what could not be sent
 // is dropped, never sent later from wherever the pointer is by then.
 void EndCompositorInput() {
   if (g_display != nullptr) {
-    runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush);
+    runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush, nullptr);
     DisconnectFromCompositor();
   }
 }
 
-}  // namespace
+bool IsCompositorProcess(std::uint32_t pid, std::uint32_t listener_pid) {
+  return listener_pid != 0 && (pid == listener_pid || ParentProcess(pid) == listener_pid);
+}
+
+std::string SetUpFailure(int error, std::string_view whom) {
+  return error == ETIME ? SetUpOverrun(whom) : ConnectionError(error);
+}
 
 bool ConnectToCompositor(runtime::Instant deadline, std::string& failure) {
   g_display = wl_display_connect(nullptr);
@@ -133,11 +158,10 @@ bool ConnectToCompositor(runtime::Instant deadline, std::string& failure) {
   g_registry = wl_display_get_registry(g_display);
   wl_registry_add_listener(g_registry, &kRegistryListener, nullptr);
   if (const int error = RoundtripToCompositor(deadline); error != 0) {
-    failure = error == ETIME ? SetUpOverrun(CompositorName()) : ConnectionError(error);
+    failure = SetUpFailure(error, CompositorName());
     DisconnectFromCompositor();
     return false;
   }
-  runtime::SetClickInputEnd(&EndCompositorInput);
   return true;
 }
 
@@ -155,7 +179,6 @@ void DisconnectFromCompositor() {
   if (g_display == nullptr) {
     return;
   }
-  // Its end of input stays set, doing nothing now, unless a backend set its own since.
   wl_registry_destroy(g_registry);
   wl_display_disconnect(g_display);
   g_display = nullptr;
@@ -187,9 +210,9 @@ int RoundtripToCompositor(runtime::Instant deadline) {
 }
 
 void FlushToCompositor() {
-  int error = runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush);
+  int error = runtime::SendWithin(wl_display_get_fd(g_display), &TryFlush, nullptr);
   if (error == EPIPE) {
-    error = ReadLastWords();
+    error = ReadProtocolErrorAfterHangUp();
   }
   if (error != 0) {
     runtime::RaiseConnectionLost(error == ETIME

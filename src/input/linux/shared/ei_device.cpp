@@ -1,17 +1,15 @@
 // Emulated input (libei): a sender context on an EIS socket that the desktop hands over, with
 // one device bound to the pointer and button capabilities; the device sends a button at the
 // seat's cursor, which is never read or moved. The few prototypes used are declared below from
-// libei's documented API. The socket comes from KWin 6's org.kde.KWin.EIS.RemoteDesktop (below),
-// which gives one to any client of the session bus without asking anyone, and drops its devices
-// when that client leaves the bus: that connection is kept, and watched, for the whole run; or
-// from the remote-desktop portal (left_button_portal.cpp).
+// libei's documented API.
 //
 // libei writes each message to its socket at once, and the desktop acts on a button as it reads
 // it. So libei is given one end of a socket pair instead, and this file relays: what the desktop
 // sends goes on to libei as it comes; what libei writes goes on to the desktop after each call,
 // and after a click's press and release together, in one write.
+#include "input/linux/shared/ei_device.h"
+
 #include <sys/socket.h>
-#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <array>
@@ -24,14 +22,14 @@
 #include <string>
 #include <utility>
 
-#include "input/emulated_input.h"
-#include "input/left_button.h"
-#include "input/session_bus.h"
+#include "input/linux/shared/notice.h"
+#include "input/way_in.h"
 #include "runtime/clock.h"
 #include "runtime/end_program.h"
 #include "runtime/fatal_error.h"
 #include "runtime/input_watch.h"
 #include "runtime/late_binding.h"
+#include "runtime/socket_wait.h"
 
 namespace clickburst::input {
 namespace {
@@ -80,43 +78,40 @@ EiRoutine<void(EiDevice*, std::uint32_t button, bool is_press)> ei_device_button
     kLibei, "ei_device_button_button"};
 EiRoutine<void(EiDevice*, std::uint64_t time_us)> ei_device_frame{kLibei, "ei_device_frame"};
 
-constexpr const char* kKWinName = "org.kde.KWin";
-constexpr std::int32_t kKWinPointer = 2;  // KWin's EIS capability flags: keyboard 1, pointer 2
-
 Ei* g_ei = nullptr;
-const char* g_giver = "";  // who handed over the socket, as the messages name it
-int g_eis_fd = -1;         // the desktop's end
-int g_relay_fd = -1;       // ours of the pair whose other end libei has
-std::string g_to_eis;      // read from libei, not yet taken by the desktop
+const char* g_desktop = "";   // who handed over the socket, as the messages name it
+SessionBus* g_bus = nullptr;  // for the notices
+int g_eis_fd = -1;            // the desktop's end
+int g_relay_fd = -1;          // ours of the pair whose other end libei has
+std::string g_to_eis;         // read from libei, not yet taken by the desktop
 EiDevice* g_device = nullptr;
 bool g_resumed = false;
-bool g_was_resumed = false;    // once: from then on, the device taken away ends the program
-bool g_press_pending = false;  // a press not sent yet: it goes out with its release
+bool g_was_resumed = false;  // once: from then on, the device taken away ends the program
 bool g_disconnected = false;
 
 // What each event of the connection means, at set-up and during the run alike.
 void TakeEvents() {
-  while (EiEvent* event = ei_get_event.Get()(g_ei)) {
-    EiDevice* device = ei_event_get_device.Get()(event);
-    switch (ei_event_get_type.Get()(event)) {
+  while (EiEvent* event = ei_get_event(g_ei)) {
+    EiDevice* device = ei_event_get_device(event);
+    switch (ei_event_get_type(event)) {
       case kEiEventDisconnect:
         g_disconnected = true;
         break;
       case kEiEventSeatAdded:
         if (g_device == nullptr) {
-          ei_seat_bind_capabilities.Get()(ei_event_get_seat.Get()(event), kEiCapabilityPointer,
-                                          kEiCapabilityButton, nullptr);
+          ei_seat_bind_capabilities(ei_event_get_seat(event), kEiCapabilityPointer,
+                                    kEiCapabilityButton, nullptr);
         }
         break;
       case kEiEventDeviceAdded:
-        if (g_device == nullptr && ei_device_has_capability.Get()(device, kEiCapabilityButton)) {
-          g_device = ei_device_ref.Get()(device);
+        if (g_device == nullptr && ei_device_has_capability(device, kEiCapabilityButton)) {
+          g_device = ei_device_ref(device);
         }
         break;
       case kEiEventDeviceResumed:
         if (device == g_device && !g_resumed) {
           g_resumed = g_was_resumed = true;
-          ei_device_start_emulating.Get()(g_device, 1);
+          ei_device_start_emulating(g_device, 1);
         }
         break;
       case kEiEventDevicePaused:
@@ -129,36 +124,57 @@ void TakeEvents() {
       default:
         break;
     }
-    ei_event_unref.Get()(event);
+    ei_event_unref(event);
   }
 }
 
 // Sends g_to_eis; 0, or the errno that stopped it (EAGAIN: the desktop takes no more for now).
-int TrySendToEis() {
+// What a short send left stays queued for the next try, so the stream stays in step.
+int TrySendToEis(void* = nullptr) {
   while (!g_to_eis.empty()) {
     const ssize_t sent =
         send(g_eis_fd, g_to_eis.data(), g_to_eis.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && errno == EINTR) {
+      continue;
+    }
     if (sent < 0) {
-      return errno == EINTR ? 0 : errno;
+      return errno;
     }
     g_to_eis.erase(0, static_cast<std::size_t>(sent));
   }
   return 0;
 }
 
-// What libei has written goes to the desktop; 0, or the errno that stopped it (ETIME: no room in
-// time).
-int ForwardToEis() {
+// What libei has written goes to the desktop, waiting for room at most `wait`; 0, or the errno
+// that stopped it (ETIME: no room in time).
+int ForwardToEis(runtime::Duration wait = runtime::kSocketRoomWait) {
   std::array<char, 4096> chunk{};
   ssize_t got = 0;
   while ((got = recv(g_relay_fd, chunk.data(), chunk.size(), MSG_DONTWAIT)) > 0) {
     g_to_eis.append(chunk.data(), static_cast<std::size_t>(got));
   }
-  return runtime::SendWithin(g_eis_fd, &TrySendToEis);
+  return runtime::SendWithin(g_eis_fd, &TrySendToEis, nullptr, wait);
+}
+
+// All of `data` to libei's end of the pair: 0, or the errno that stopped it. The pair's buffer
+// holds far more than the desktop ever sends at once, so a full one is an error, not a wait.
+int SendAllToLibei(const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t sent = send(g_relay_fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent < 0 && errno == EINTR) {
+      continue;
+    }
+    if (sent < 0) {
+      return errno == EAGAIN ? ENOBUFS : errno;
+    }
+    data += sent;
+    size -= static_cast<std::size_t>(sent);
+  }
+  return 0;
 }
 
 // What the desktop has sent goes to libei, which then reads it; 0, or why not (ECONNRESET: the
-// desktop ended the connection). The pair's buffer holds far more than it ever sends at once.
+// desktop ended the connection).
 int ForwardFromEis() {
   std::array<char, 4096> chunk{};
   for (;;) {
@@ -166,27 +182,30 @@ int ForwardFromEis() {
     if (got == 0) {
       return ECONNRESET;
     }
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
     if (got < 0) {
       return errno == EAGAIN ? 0 : errno;
     }
-    if (send(g_relay_fd, chunk.data(), static_cast<std::size_t>(got),
-             MSG_NOSIGNAL | MSG_DONTWAIT) != got) {
-      return errno;
+    if (const int error = SendAllToLibei(chunk.data(), static_cast<std::size_t>(got)); error != 0) {
+      return error;
     }
   }
 }
 
 [[noreturn]] void RaiseEisLost(int error) {
-  runtime::RaiseConnectionLost(std::string("lost the EIS connection of ") + g_giver +
+  runtime::RaiseConnectionLost(std::string("lost the EIS connection of ") + g_desktop +
                                "'s emulated input (" + std::strerror(error) + ")");
 }
 
-// One relay round: the desktop's messages to libei, its events taken, its answers sent on.
-int Relay() {
+// One relay round: the desktop's messages to libei, its events taken, its answers sent on,
+// waiting for room at most `wait`.
+int Relay(runtime::Duration wait = runtime::kSocketRoomWait) {
   int error = ForwardFromEis();
-  ei_dispatch.Get()(g_ei);
+  ei_dispatch(g_ei);
   TakeEvents();
-  if (const int forwarded = ForwardToEis(); error == 0) {
+  if (const int forwarded = ForwardToEis(wait); error == 0) {
     error = forwarded;
   }
   return error;
@@ -200,34 +219,12 @@ void OnEisReadable() {
   // portal's session ended) or takes its device away (KWin's client left the bus). A
   // connection that ends without a word was lost.
   if (g_disconnected || (g_was_resumed && !g_resumed)) {
-    std::fprintf(stderr, "clickburst: %s ended its emulated input, so clickburst ends now\n",
-                 g_giver);
+    Notice(std::string(g_desktop) + " ended its emulated input, so clickburst ends now", g_bus);
     runtime::EndProgram();
   }
   if (error != 0) {
     RaiseEisLost(error);
   }
-}
-
-sd_bus* g_kwin_bus = nullptr;  // kept open: KWin drops the devices of a client that leaves it
-
-void OnKWinBusReadable() { ProcessBus(g_kwin_bus, "KWin's emulated input"); }
-
-void EndKWinEmulatedInput() {
-  runtime::UnwatchReadable(sd_bus_get_fd(g_kwin_bus));
-  EndEmulatedInput();
-  g_kwin_bus = sd_bus_close_unref(g_kwin_bus);
-}
-
-// KWin's EIS socket (ours to close), or -1 with why in `failed`.
-int ConnectToKWinEis(runtime::Instant deadline, std::string& failed) {
-  sd_bus_message* reply = nullptr;
-  return CallBy(g_kwin_bus,
-                NewCall(g_kwin_bus, kKWinName, "/org/kde/KWin/EIS/RemoteDesktop",
-                        "org.kde.KWin.EIS.RemoteDesktop", "connectToEIS", "i", kKWinPointer),
-                deadline, &reply, failed)
-             ? KeepSocketOf(reply, "connectToEIS", failed)
-             : -1;
 }
 
 }  // namespace
@@ -236,58 +233,62 @@ bool LoadLibei(std::string& why) {
   if (runtime::LoadOptionalLibrary(kLibei, why)) {
     return true;
   }
-  why = std::string(kLibei) + ", for emulated input, cannot be loaded (" + why + ")";
+  why = std::string(kLibei) + ", for emulated input, cannot be loaded (" + why +
+        "): install the package libei1";
   return false;
 }
 
-std::string StartEmulatedInput(int eis_fd, const char* giver,
-                               std::optional<runtime::Instant> deadline) {
+std::string StartEmulatedInput(int eis_fd, const char* desktop,
+                               std::optional<runtime::Instant> deadline, SessionBus* bus) {
   g_eis_fd = eis_fd;
-  g_giver = giver;
+  g_desktop = desktop;
+  g_bus = bus;
   std::array<int, 2> pair{};
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair.data()) < 0) {
     return std::string("socketpair: ") + std::strerror(errno);
   }
   g_relay_fd = pair[0];
-  g_ei = ei_new_sender.Get()(nullptr);
-  ei_configure_name.Get()(g_ei, "clickburst");
+  g_ei = ei_new_sender(nullptr);
+  ei_configure_name(g_ei, "clickburst");
   // What libei would log (a disconnect, at its default level) the program says in its own words.
-  ei_log_set_priority.Get()(g_ei, kEiLogPriorityError);
-  if (const int r = ei_setup_backend_fd.Get()(g_ei, pair[1]); r < 0) {
+  ei_log_set_priority(g_ei, kEiLogPriorityError);
+  if (const int r = ei_setup_backend_fd(g_ei, pair[1]); r < 0) {
     return std::string("ei_setup_backend_fd: ") + std::strerror(-r);
   }
-  for (int error = ForwardToEis(); deadline && !g_resumed; error = Relay()) {
-    if (error != 0 || g_disconnected) {
-      return std::string("the EIS connection ended at set-up: ") +
-             std::strerror(error != 0 ? error : ECONNRESET);
-    }
+  // At set-up every wait ends by the set-up's deadline; later, within the usual bound.
+  const auto wait = [&] {
+    return deadline ? runtime::WaitBy(*deadline) : runtime::Duration(runtime::kSocketRoomWait);
+  };
+  int error = ForwardToEis(wait());
+  for (; error == 0 && !g_disconnected && deadline && !g_resumed; error = Relay(wait())) {
     if (!runtime::WaitReadableUntil(g_eis_fd, *deadline)) {
-      return SetUpOverrun(std::string(giver) + "'s EIS, asked for a device,");
+      return SetUpOverrun(std::string(desktop) + "'s EIS, asked for a device,");
     }
+  }
+  if (error != 0 || g_disconnected) {
+    return std::string("the EIS connection ended at set-up: ") +
+           std::strerror(error != 0 ? error : ECONNRESET);
   }
   runtime::WatchReadable(g_eis_fd, &OnEisReadable);
   return {};
 }
 
-// The press waits for its release, and both frames reach the desktop in one write. A release
-// with no press pending goes out alone.
-void EmulatedLeftButton(bool pressed) {
+bool EmulatedInputResumed() { return g_resumed; }
+
+// Both frames reach the desktop in one write.
+void EmulatedClick(bool with_press) {
   if (!g_resumed) {
     return;
   }
-  if (pressed) {
-    g_press_pending = true;
-    return;
+  const std::uint64_t now_us = ei_now_us(g_ei);
+  if (with_press) {
+    ei_device_button_button(g_device, kLinuxButtonLeft, true);
+    ei_device_frame(g_device, now_us);
   }
-  const std::uint64_t now_us = ei_now_us.Get()(g_ei);
-  if (std::exchange(g_press_pending, false)) {
-    ei_device_button_button.Get()(g_device, kLinuxButtonLeft, true);
-    ei_device_frame.Get()(g_device, now_us);
-  }
-  ei_device_button_button.Get()(g_device, kLinuxButtonLeft, false);
-  ei_device_frame.Get()(g_device, now_us);
+  ei_device_button_button(g_device, kLinuxButtonLeft, false);
+  ei_device_frame(g_device, now_us);
   if (const int error = ForwardToEis(); error == ETIME) {
-    runtime::RaiseConnectionLost(std::string(g_giver) + "'s EIS connection took no input for " +
+    runtime::RaiseConnectionLost(std::string(g_desktop) + "'s EIS connection took no input for " +
                                  std::to_string(runtime::kSocketRoomWait.count()) + " ms");
   } else if (error != 0) {
     RaiseEisLost(error);
@@ -297,11 +298,11 @@ void EmulatedLeftButton(bool pressed) {
 void EndEmulatedInput() {
   if (g_eis_fd >= 0) {
     runtime::UnwatchReadable(g_eis_fd);
-    runtime::SendWithin(g_eis_fd, &TrySendToEis);
+    runtime::SendWithin(g_eis_fd, &TrySendToEis, nullptr);
   }
   g_resumed = false;
   if (g_ei != nullptr) {
-    g_ei = ei_unref.Get()(g_ei);  // closes its end of the pair
+    g_ei = ei_unref(g_ei);  // closes its end of the pair
   }
   for (int* fd : {&g_eis_fd, &g_relay_fd}) {
     if (*fd >= 0) {
@@ -309,40 +310,6 @@ void EndEmulatedInput() {
       *fd = -1;
     }
   }
-}
-
-LeftButtonRoutine OpenKWinEmulatedInput(std::uint32_t compositor_pid, runtime::Instant deadline,
-                                        std::string& refusal) {
-  std::string why;
-  g_kwin_bus = OpenSessionBusBy(deadline, why);
-  std::uint32_t kwin_pid = 0;
-  if (g_kwin_bus == nullptr || !NameOwnerProcess(g_kwin_bus, kKWinName, deadline, kwin_pid, why) ||
-      kwin_pid == 0) {
-    // KWin absent, or the bus broken: GNOME's way in, asked first, has said so already.
-    g_kwin_bus = sd_bus_close_unref(g_kwin_bus);
-    return nullptr;
-  }
-  if (kwin_pid != compositor_pid) {
-    why = "KWin's emulated input on the session bus belongs to another desktop (KWin, process " +
-          std::to_string(kwin_pid) + "), not to this session's compositor";
-  } else if (LoadLibei(why)) {
-    if (const int eis = ConnectToKWinEis(deadline, why); eis >= 0) {
-      why = StartEmulatedInput(eis, "KWin", deadline);
-    }
-    if (!why.empty()) {
-      why = "KWin refused its emulated input (" + why + ")";
-    }
-  }
-  if (!why.empty()) {
-    EndEmulatedInput();
-    refusal += (refusal.empty() ? "" : "; and ") + why;
-    g_kwin_bus = sd_bus_close_unref(g_kwin_bus);
-    return nullptr;
-  }
-  runtime::SetClickInputEnd(&EndKWinEmulatedInput);
-  runtime::WatchReadable(sd_bus_get_fd(g_kwin_bus), &OnKWinBusReadable);
-  OnKWinBusReadable();
-  return &EmulatedLeftButton;
 }
 
 }  // namespace clickburst::input

@@ -1,11 +1,11 @@
-// KDE Plasma (KWin 5.27, Plasma 6): org_kde_kwin_fake_input. KWin advertises it only to a
-// program whose executable is the absolute Exec= of an installed desktop entry that names the
-// interface in X-KDE-Wayland-Interfaces (KWin compares it with the resolved /proc/PID/exe),
-// and acts on its buttons only once it has accepted authenticate. The protocol has no answer
-// to authenticate: KWin 5.27 and Plasma 6 accept it without asking anyone, but nothing here
-// can confirm that a given KWin did. A button acts at the seat's cursor, which is never read
-// or moved. KWin acts on each request as it reads it, so the press stays in libwayland's
-// buffer and goes out with the release in one flush.
+// KDE Plasma (KWin 5.27, Plasma 6): org_kde_kwin_fake_input.
+// - KWin advertises it only to a program whose executable is the absolute Exec= of an installed
+//   desktop entry that names the interface in X-KDE-Wayland-Interfaces (compared with the
+//   resolved /proc/PID/exe);
+// - it acts on buttons only once it has accepted authenticate, which has no answer: KWin 5.27
+//   and Plasma 6 accept it without asking anyone, but nothing here can confirm that one did;
+// - a button acts at the seat's cursor, which is never read or moved; KWin acts on each request
+//   as it reads it, so a click's press and release go out in one flush.
 #include <array>
 #include <cerrno>
 #include <climits>
@@ -13,8 +13,8 @@
 #include <string>
 
 #include "fake-input-client-protocol.h"
-#include "input/left_button.h"
-#include "input/wayland_compositor.h"
+#include "input/linux/shared/wayland_compositor.h"
+#include "input/linux/ways_in.h"
 
 namespace clickburst::input {
 namespace {
@@ -27,13 +27,12 @@ constexpr std::array<const char*, 3> kKWinOnlyGlobals = {
 
 org_kde_kwin_fake_input* g_fake_input = nullptr;
 
-void FakeInputLeftButton(bool pressed) {
-  org_kde_kwin_fake_input_button(
-      g_fake_input, kLinuxButtonLeft,
-      pressed ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
-  if (!pressed) {
-    FlushToCompositor();
+void FakeInputClick(bool with_press) {
+  if (with_press) {
+    org_kde_kwin_fake_input_button(g_fake_input, kLinuxButtonLeft, WL_POINTER_BUTTON_STATE_PRESSED);
   }
+  org_kde_kwin_fake_input_button(g_fake_input, kLinuxButtonLeft, WL_POINTER_BUTTON_STATE_RELEASED);
+  FlushToCompositor();
 }
 
 // KWin's fake input is offered only to an installed program, which KWin knows by its resolved
@@ -59,27 +58,27 @@ bool IsKWin() {
 
 }  // namespace
 
-LeftButtonRoutine OpenFakeInput(std::string_view reason, runtime::Instant deadline,
-                                std::string& refusal) {
+WayIn OpenKdeFakeInput(const SetUp& set_up) {
   // Version 1 has all that is used: authenticate and button.
   g_fake_input = BindGlobal<org_kde_kwin_fake_input>(org_kde_kwin_fake_input_interface, 1);
   if (g_fake_input == nullptr) {
-    if (IsKWin()) {
-      refusal = NotInstalled();
-    }
-    return nullptr;
+    return IsKWin() ? Refusal(Answer::kRefused, NotInstalled()) : WayIn{};
   }
-  org_kde_kwin_fake_input_authenticate(g_fake_input, "clickburst", std::string(reason).c_str());
+  org_kde_kwin_fake_input_authenticate(g_fake_input, "clickburst",
+                                       std::string(set_up.what_clicks).c_str());
   // After the roundtrip KWin has read authenticate and made its fake pointer device before the
   // first click tick, so the seat has it; whether it accepted cannot be told.
-  if (const int error = RoundtripToCompositor(deadline); error != 0) {
-    refusal = error == ETIME ? SetUpOverrun("KWin, asked for its fake input,")
-                             : "KWin ended the connection when clickburst asked for its fake "
-                               "input";
+  if (const int error = RoundtripToCompositor(set_up.deadline); error != 0) {
     g_fake_input = nullptr;
-    return nullptr;
+    return error == ETIME
+               ? Refusal(Answer::kTimedOut, SetUpOverrun("KWin, asked for its fake input,"))
+               : Refusal(Answer::kRefused,
+                         "KWin ended the connection when clickburst asked for its "
+                         "fake input");
   }
-  return &FakeInputLeftButton;
+  WayIn way_in = Clicks(&FakeInputClick, &EndCompositorInput);
+  way_in.keeps_compositor = true;
+  return way_in;
 }
 
 }  // namespace clickburst::input

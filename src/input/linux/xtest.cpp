@@ -1,11 +1,11 @@
 // XTest: XTestFakeButtonEvent, bound by name from libXtst.so.6 on the first click. Button 1 is
-// the left button. The press stays in Xlib's buffer and goes to the server with the release in
-// one flush. The pointer is not read or moved.
+// the left button. A click's press and release go to the server in one flush. The pointer is
+// not read or moved.
 #include <X11/Xlib.h>
 
 #include <string>
 
-#include "input/left_button.h"
+#include "input/linux/ways_in.h"
 #include "runtime/fatal_error.h"
 #include "runtime/late_binding.h"
 #include "runtime/x11_display.h"
@@ -47,19 +47,20 @@ runtime::DeclaredRoutine<FakeButtonEventSignature> g_fake_button_event{
 runtime::DeclaredRoutine<FakeRelativeMotionSignature> g_fake_relative_motion{
     "libXtst.so.6", "XTestFakeRelativeMotionEvent"};
 
-void XTestLeftButton(bool pressed) {
+void XTestClick(bool with_press) {
   Display* display = RequireDisplay();
-  g_fake_button_event.Get()(display, kLeftButton, pressed ? True : False, CurrentTime);
-  if (!pressed) {
-    XFlush(display);
+  if (with_press) {
+    g_fake_button_event(display, kLeftButton, True, CurrentTime);
   }
+  g_fake_button_event(display, kLeftButton, False, CurrentTime);
+  XFlush(display);
 }
 
 }  // namespace
 
-LeftButtonRoutine BindXTestLeftButton() {
+ClickRoutine BindXTestClick() {
   g_fake_button_event.Get();
-  return &XTestLeftButton;
+  return &XTestClick;
 }
 
 void AskXwaylandForInput() {
@@ -75,7 +76,7 @@ void AskXwaylandForInput() {
   // answered, then replays the queue at once. A zero motion raises that dialog now, while the
   // window opens, instead of at the first click with the clicks of the next seconds piling up;
   // when it is replayed it moves nothing, since Xwayland only forwards a motion if x || y.
-  g_fake_relative_motion.Get()(display, 0, 0, CurrentTime);
+  g_fake_relative_motion(display, 0, 0, CurrentTime);
   XFlush(display);
 }
 
