@@ -43,7 +43,7 @@ arm64_packages=(
 )
 release_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
-  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot "${arm64_packages[@]}"
+  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
 # The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
 # tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run
@@ -54,7 +54,7 @@ test_packages=(
   "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
   icoutils imagemagick clang-format clang-tidy cppcheck valgrind
   wayland-protocols sway xwayland weston passwd mutter kwin-wayland dbus-daemon python3-dbus
-  git dpkg-dev file fakeroot lintian appstream "${arm64_packages[@]}"
+  git dpkg-dev file fakeroot lintian appstream
 )
 # Debian 13 only (Debian 12 has no libei): libei, and KWin's EIS in kwin-common, for the KDE
 # tests of emulated input; Plasma's remote-desktop portal, with the PipeWire its sessions need,
@@ -62,6 +62,27 @@ test_packages=(
 if [[ $(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_ID:-}") == debian/13 ]]; then
   test_packages+=(libei1 kwin-common xdg-desktop-portal xdg-desktop-portal-kde pipewire
     qt6-wayland xdg-dbus-proxy)
+fi
+# The arm64 packages sit beside the host's (multiarch), so apt must serve arm64 from the host's
+# own sources. Debian's archive does for amd64. Ubuntu's main archive does not (its ports
+# archive does), 32-bit Raspberry Pi OS has no arm64, and an arm64 host has no
+# crossbuild-essential-arm64: an architecture apt cannot load would fail every later
+# `apt update` on the user's machine. Elsewhere the arm64 build is left out.
+host_architecture() { dpkg --print-architecture 2>/dev/null; }
+# Prints why the arm64 build is left out here, or nothing where apt serves it.
+# Usage: arm64_left_out /etc/os-release
+arm64_left_out() {
+  local id name
+  # shellcheck disable=SC1090
+  read -r id name < <([[ -r $1 ]] && . "$1" && echo "${ID:-}" "${PRETTY_NAME:-${ID:-}}") || true
+  [[ $id == debian && $(host_architecture) == amd64 ]] ||
+    echo "apt serves arm64 beside the host's packages only on Debian on amd64, and this is" \
+      "${name:-an unknown system} on $(host_architecture || echo 'no dpkg')"
+}
+arm64_absent=$(arm64_left_out /etc/os-release)
+if [[ -z $arm64_absent ]]; then
+  release_packages+=("${arm64_packages[@]}")
+  test_packages+=("${arm64_packages[@]}")
 fi
 # The clean room, on the host (and so CI, which runs every command in one): mmdebstrap makes
 # the root with Debian's keys (on Ubuntu not there by default), git clones the checkout into
@@ -153,15 +174,26 @@ install_missing_packages() {
     fi
     as_root=(sudo)
   fi
-  # A package of another architecture (libfltk1.3-dev:arm64) needs that architecture added.
-  local arch
+  # A package of another architecture (libfltk1.3-dev:arm64) needs that architecture added;
+  # the lists name one only where apt serves it (arm64_left_out).
+  local arch added=()
   for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
-    dpkg --print-foreign-architectures | grep -qx "$arch" ||
-      "${as_root[@]}" dpkg --add-architecture "$arch"
+    dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+    say "adding $arch to dpkg's architectures, which Debian's archive serves beside" \
+      "$(host_architecture), for the $arch build"
+    "${as_root[@]}" dpkg --add-architecture "$arch"
+    added+=("$arch")
   done
   local apt=(apt-get -q -o Acquire::Retries=5 -o DPkg::Lock::Timeout=300)
   say "asking apt for ${missing[*]}"
   if ! "${as_root[@]}" "${apt[@]}" --error-on=any update; then
+    if ((${#added[@]} > 0)); then
+      # Left added, the architecture would fail every later update of this machine.
+      for arch in "${added[@]}"; do "${as_root[@]}" dpkg --remove-architecture "$arch"; done
+      say "apt's lists did not load once ${added[*]} was added (errors above): removed it"
+      say "again, so that apt is as it was; the sources in /etc/apt may not serve ${added[*]}"
+      return 1
+    fi
     say "apt cannot reach its archive (5 tries, errors above): check the network and the"
     say "sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run this again"
     return 1

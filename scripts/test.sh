@@ -15,6 +15,7 @@ logs=$root/build/test-logs
 main() {
   local began=$SECONDS status=0
   install_missing_packages "${test_packages[@]}"
+  [[ -z $arm64_absent ]] || say "the arm64 release's checks are skipped: $arm64_absent"
   rm -rf "$logs"
   mkdir -p "$logs"
 

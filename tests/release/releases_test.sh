@@ -40,6 +40,20 @@ Ubuntu and the systems built on them (ID or ID_LIKE in os-release)" \
   'ID=fedora\nVERSION_ID=40\nPRETTY_NAME="Fedora Linux 40 (Workstation Edition)"\n' "$noble"
 expect 1 "this is Arch Linux, and" 'ID=arch\nPRETTY_NAME="Arch Linux"\n' "$noble"
 expect 1 "this is a system without $work/os-release," none "$noble"
+host_architecture() { echo "$architecture"; }
+# arm64 WORDS (none where apt serves arm64) OS-RELEASE ARCHITECTURE: the arm64 build's decision.
+arm64() {
+  printf '%b' "$2" >"$work/os-release"
+  architecture=$3
+  said=$(arm64_left_out "$work/os-release")
+  [[ $said == *"$1"* && ( -n $1 || -z $said ) ]] || { echo "FAIL: arm64 on $3 $2 gave: $said"; failed=1; }
+}
+arm64 "" 'ID=debian\nVERSION_ID="12"\n' amd64
+arm64 "only on Debian on amd64, and this is Ubuntu 24.04.1 LTS on amd64" "$noble_release" amd64
+arm64 "this is Raspbian GNU/Linux 12 (bookworm) on armhf" \
+  'ID=raspbian\nID_LIKE=debian\nPRETTY_NAME="Raspbian GNU/Linux 12 (bookworm)"\n' armhf
+arm64 "this is Debian GNU/Linux 13 (trixie) on arm64" \
+  'ID=debian\nVERSION_ID="13"\nPRETTY_NAME="Debian GNU/Linux 13 (trixie)"\n' arm64
 ln -s "$BASH" "$work/bash"
 said=$(PATH=$work install_missing_packages cmake g++) &&
   { echo "FAIL: no dpkg-query, yet nothing to install"; failed=1; }
