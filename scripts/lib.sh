@@ -32,9 +32,12 @@ declare -A oldest_versions=([cmake]=3.25 [g++]=4:12)
 # brings wayland-scanner too) and the receiver window (it links libXtst and libXi), and show a
 # headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
 # whether a display is there.
+# A name ending in ? is installed only where apt offers it: libei1 (Debian 13 on, not 12), which
+# the program binds by name for KWin's and the portal's emulated input, and no KDE package
+# pulls in.
 run_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
-  python3 xvfb openbox xdotool x11-utils xfonts-base
+  python3 xvfb openbox xdotool x11-utils xfonts-base 'libei1?'
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD; the
@@ -167,12 +170,20 @@ install_missing_packages() {
     return 1
   fi
   check_release /etc/os-release || return 1
-  local missing=() package
+  local wanted=() optional=() missing=() package
   for package in "$@"; do
-    if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) != ii* ]]; then
-      missing+=("$package")
-    fi
+    if [[ $package == *\? ]]; then optional+=("${package%\?}"); else wanted+=("$package"); fi
   done
+  set -- "${wanted[@]}"
+  # Missing: each wanted package not installed, and each optional one apt's lists offer.
+  missing_packages() {
+    for package in "$@" "${optional[@]}"; do
+      [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) == ii* ]] ||
+        [[ " ${optional[*]} " == *" $package "* && -z $(package_version "$package") ]] ||
+        echo "$package"
+    done | sort -u
+  }
+  mapfile -t missing < <(missing_packages "$@")
   ((${#missing[@]} > 0)) || { check_packages "$@"; return; }
   local as_root=()
   if ((EUID != 0)); then
@@ -208,6 +219,7 @@ install_missing_packages() {
     return 1
   fi
   check_packages "$@" || return 1
+  mapfile -t missing < <(missing_packages "$@")
   # A release whose packages change daily (testing) may not resolve at all: that is apt's
   # state, not this system's, and says so with status 77 (as a skipped test's).
   if ! "${apt[@]}" -s install --no-install-recommends "${missing[@]}" >/dev/null; then
