@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root (or 13,
-# with --debian 13) made by mmdebstrap from this machine's own apt sources, on a clone of the checkout's committed HEAD
+# The clean room: runs COMMAND as a newcomer would, in a fresh minimal Debian 12 root (or 13, or
+# testing, forky, with --debian 13 or 14) made by mmdebstrap from this machine's own apt
+# sources, on a clone of the checkout's committed HEAD
 # (uncommitted changes are not in it). COMMAND runs as root in /src/clickburst, a path any user
 # can read, with a clean environment and CI=true. The room is deleted afterwards, also on
 # failure or interrupt.
@@ -10,7 +11,7 @@
 # with the room, so nothing is ever unmounted on the host, and even a script killed outright
 # (SIGKILL) leaves no mount and no process behind, only its folder /var/tmp/clean-room.*.
 #
-# Usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND...
+# Usage: bash scripts/clean-room.sh [--debian 12|13|14] COMMAND...
 #        e.g. bash scripts/clean-room.sh --debian 13 bash scripts/run.sh
 # Environment: CLEAN_ROOM_KEEP=DIR copies the checkout's build logs, and its dist/ if there is
 # one, into DIR before deletion; CLEAN_ROOM_DIST=DIR copies DIR's files into the checkout's
@@ -27,9 +28,9 @@ fail() {
 # The checkout may belong to the user that sudo was run by.
 git() { command git -c safe.directory='*' "$@"; }
 
-usage="usage: bash scripts/clean-room.sh [--debian 12|13] COMMAND..."
+usage="usage: bash scripts/clean-room.sh [--debian 12|13|14] COMMAND..."
 # Debian's release names, by version: the host's sources name its own, the room's name this.
-declare -A codenames=([12]=bookworm [13]=trixie)
+declare -A codenames=([12]=bookworm [13]=trixie [14]=forky)
 release=12
 if [[ ${1:-} == --debian ]]; then
   [[ -n ${codenames[${2:-}]:-} ]] || fail "$usage"
@@ -90,8 +91,16 @@ in_room() {
     done
   fi
 
+  local options=(--aptopt='Acquire::Retries "5"')
+  # Testing's lists are signed for a week; a mirror or snapshot that stopped there serves them
+  # expired, and apt refuses them. The option stays in the root, for its own apt too.
+  if [[ $suite == forky ]]; then
+    say "testing's lists may be past their Valid-Until: apt is told not to check it" \
+      "(Acquire::Check-Valid-Until=false)"
+    options+=(--aptopt='Acquire::Check-Valid-Until "false"')
+  fi
   say "making a minimal Debian $suite root in $root"
-  if ! mmdebstrap --variant=minbase --mode=root --aptopt='Acquire::Retries "5"' \
+  if ! mmdebstrap --variant=minbase --mode=root "${options[@]}" \
     "$suite" "$root" "${sources[@]}" >"$work/mmdebstrap.log" 2>&1; then
     tail -n 20 "$work/mmdebstrap.log" >&2
     fail "mmdebstrap could not make the root (above): can this machine reach its apt archive?"

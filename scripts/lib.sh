@@ -14,9 +14,11 @@ cd "$root"
 
 # The systems the commands run on: Debian and the systems built on it (Ubuntu, Linux Mint,
 # Pop!_OS, Raspberry Pi OS: `ID` or `ID_LIKE` in os-release), where apt offers the versions the
-# build needs. CI proves Debian 12 and 13 on amd64; any other is accepted untested, and a
+# build needs. CI proves Debian 12 and 13 on amd64, and testing (forky, whose os-release has no
+# VERSION_ID) with its newest desktops; any other is accepted untested, and a
 # system that apt serves too old a tool is refused before anything is installed.
-tested_releases="Debian 12 (bookworm) and Debian 13 (trixie) on amd64"
+tested_releases="Debian 12 (bookworm) and Debian 13 (trixie) on amd64, and testing (forky)'s"
+tested_releases+=" run command and desktops"
 accepted_systems="Debian, Ubuntu and the systems built on them"
 # The oldest version of each package the build can use (a C++20 compiler that builds this code:
 # GCC 12, Debian 12's). Only packages a command installs are checked.
@@ -30,9 +32,12 @@ declare -A oldest_versions=([cmake]=3.25 [g++]=4:12)
 # brings wayland-scanner too) and the receiver window (it links libXtst and libXi), and show a
 # headless burst: Xvfb, openbox, xdotool and the harness in python3 drive it, x11-utils answers
 # whether a display is there.
+# A name ending in ? is installed only where apt offers it: libei1 (Debian 13 on, not 12), which
+# the program binds by name for KWin's and the portal's emulated input, and no KDE package
+# pulls in.
 run_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
-  python3 xvfb openbox xdotool x11-utils xfonts-base
+  python3 xvfb openbox xdotool x11-utils xfonts-base 'libei1?'
 )
 # The release command: both platforms' programs, packed by CPack (dpkg-dev and file for its
 # dpkg-shlibdeps; fakeroot for a release made without root) from a git export of HEAD; the
@@ -43,25 +48,53 @@ arm64_packages=(
 )
 release_packages=(
   cmake make g++ libfltk1.3-dev libx11-dev libxtst-dev libxi-dev libwayland-dev libsystemd-dev
-  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot "${arm64_packages[@]}"
+  g++-mingw-w64-x86-64-posix git dpkg-dev file fakeroot
 )
-# The test command: both platforms' builds and every test, with the hygiene tools; the Wayland
+# The test command: the linux preset's build and tests, with the hygiene tools; the Wayland
 # tests' compositors, and passwd for the unprivileged user they run sway as (mutter and KWin run
 # in a dbus-run-session of their own, and the harness moves mutter's cursor through
-# python3-dbus); the window tests take their screenshots with ImageMagick's import; the release
-# test makes a release (the arm64 one too) and lints it.
-test_packages=(
-  "${run_packages[@]}" googletest g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
-  icoutils imagemagick clang-format clang-tidy cppcheck valgrind
+# python3-dbus); the window tests take their screenshots with ImageMagick's import. That much
+# is what `test.sh --desktops` installs. Then the Windows build's and its tests' under Wine, and
+# the release test's, which makes a release (the arm64 one too) and lints it.
+linux_test_packages=(
+  "${run_packages[@]}" googletest icoutils imagemagick clang-format clang-tidy cppcheck valgrind
   wayland-protocols sway xwayland weston passwd mutter kwin-wayland dbus-daemon python3-dbus
-  git dpkg-dev file fakeroot lintian appstream "${arm64_packages[@]}"
 )
-# Debian 13 only (Debian 12 has no libei): libei, and KWin's EIS in kwin-common, for the KDE
-# tests of emulated input; Plasma's remote-desktop portal, with the PipeWire its sessions need,
-# Qt's Wayland platform for it, and the bus proxy of a sandbox, for the portal's test.
-if [[ $(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_ID:-}") == debian/13 ]]; then
-  test_packages+=(libei1 kwin-common xdg-desktop-portal xdg-desktop-portal-kde pipewire
-    qt6-wayland xdg-dbus-proxy)
+# Debian 13 and testing (Debian 12 has no libei): libei, and KWin's EIS in kwin-common, for the
+# KDE tests of emulated input; Plasma's remote-desktop portal, with the PipeWire its sessions
+# need, Qt's Wayland platform for it, and the bus proxy of a sandbox, for the portal's test.
+# Testing's os-release has no VERSION_ID, only its codename: there labwc and GNOME Shell too.
+case $(. /etc/os-release 2>/dev/null && echo "${ID:-}/${VERSION_ID:-${VERSION_CODENAME:-}}") in
+  debian/13 | debian/forky)
+    linux_test_packages+=(libei1 kwin-common xdg-desktop-portal xdg-desktop-portal-kde pipewire
+      qt6-wayland xdg-dbus-proxy)
+    ;;&
+  debian/forky) linux_test_packages+=(labwc gnome-shell) ;;
+esac
+test_packages=(
+  "${linux_test_packages[@]}" g++-mingw-w64-x86-64-posix wine wine64 fonts-wine libxrandr2
+  git dpkg-dev file fakeroot lintian appstream
+)
+# The arm64 packages sit beside the host's (multiarch), so apt must serve arm64 from the host's
+# own sources. Debian's archive does for amd64. Ubuntu's main archive does not (its ports
+# archive does), 32-bit Raspberry Pi OS has no arm64, and an arm64 host has no
+# crossbuild-essential-arm64: an architecture apt cannot load would fail every later
+# `apt update` on the user's machine. Elsewhere the arm64 build is left out.
+host_architecture() { dpkg --print-architecture 2>/dev/null; }
+# Prints why the arm64 build is left out here, or nothing where apt serves it.
+# Usage: arm64_left_out /etc/os-release
+arm64_left_out() {
+  local id name
+  # shellcheck disable=SC1090
+  read -r id name < <([[ -r $1 ]] && . "$1" && echo "${ID:-}" "${PRETTY_NAME:-${ID:-}}") || true
+  [[ $id == debian && $(host_architecture) == amd64 ]] ||
+    echo "apt serves arm64 beside the host's packages only on Debian on amd64, and this is" \
+      "${name:-an unknown system} on $(host_architecture || echo 'no dpkg')"
+}
+arm64_absent=$(arm64_left_out /etc/os-release)
+if [[ -z $arm64_absent ]]; then
+  release_packages+=("${arm64_packages[@]}")
+  test_packages+=("${arm64_packages[@]}")
 fi
 # The clean room, on the host (and so CI, which runs every command in one): mmdebstrap makes
 # the root with Debian's keys (on Ubuntu not there by default), git clones the checkout into
@@ -92,7 +125,7 @@ check_release() {
   # os-release is shell assignments, made to be sourced; a subshell keeps them out of ours.
   # shellcheck disable=SC1090
   release=$([[ -r $file ]] && . "$file" &&
-    printf '%s\t %s %s \t%s' "${ID:-}/${VERSION_ID:-}" "${ID:-}" "${ID_LIKE:-}" \
+    printf '%s\t %s %s \t%s' "${ID:-}/${VERSION_ID:-${VERSION_CODENAME:-}}" "${ID:-}" "${ID_LIKE:-}" \
       "${PRETTY_NAME:-${ID:-}}") || true
   IFS=$'\t' read -r release family release_name <<<"$release" || true
   if [[ $family != *" debian "* && $family != *" ubuntu "* ]]; then
@@ -100,8 +133,8 @@ check_release() {
       "$accepted_systems (ID or ID_LIKE in os-release)"
     return 1
   fi
-  [[ $release == debian/1[23] && $(dpkg --print-architecture) == amd64 ]] ||
-    say "$release_name on $(dpkg --print-architecture) is untested (CI proves" \
+  [[ ($release == debian/1[23] || $release == debian/forky) && $(host_architecture) == amd64 ]] ||
+    say "$release_name on $(host_architecture) is untested (CI proves" \
       "$tested_releases): going on"
 }
 
@@ -137,12 +170,20 @@ install_missing_packages() {
     return 1
   fi
   check_release /etc/os-release || return 1
-  local missing=() package
+  local wanted=() optional=() missing=() package
   for package in "$@"; do
-    if [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) != ii* ]]; then
-      missing+=("$package")
-    fi
+    if [[ $package == *\? ]]; then optional+=("${package%\?}"); else wanted+=("$package"); fi
   done
+  set -- "${wanted[@]}"
+  # Missing: each wanted package not installed, and each optional one apt's lists offer.
+  missing_packages() {
+    for package in "$@" "${optional[@]}"; do
+      [[ $(dpkg-query -W -f='${db:Status-Abbrev}' "$package" 2>/dev/null) == ii* ]] ||
+        [[ " ${optional[*]} " == *" $package "* && -z $(package_version "$package") ]] ||
+        echo "$package"
+    done | sort -u
+  }
+  mapfile -t missing < <(missing_packages "$@")
   ((${#missing[@]} > 0)) || { check_packages "$@"; return; }
   local as_root=()
   if ((EUID != 0)); then
@@ -153,20 +194,38 @@ install_missing_packages() {
     fi
     as_root=(sudo)
   fi
-  # A package of another architecture (libfltk1.3-dev:arm64) needs that architecture added.
-  local arch
+  # A package of another architecture (libfltk1.3-dev:arm64) needs that architecture added;
+  # the lists name one only where apt serves it (arm64_left_out).
+  local arch added=()
   for arch in $(printf '%s\n' "${missing[@]}" | sed -n 's/.*:\(.*\)/\1/p' | sort -u); do
-    dpkg --print-foreign-architectures | grep -qx "$arch" ||
-      "${as_root[@]}" dpkg --add-architecture "$arch"
+    dpkg --print-foreign-architectures | grep -qx "$arch" && continue
+    say "adding $arch to dpkg's architectures, which Debian's archive serves beside" \
+      "$(host_architecture), for the $arch build"
+    "${as_root[@]}" dpkg --add-architecture "$arch"
+    added+=("$arch")
   done
   local apt=(apt-get -q -o Acquire::Retries=5 -o DPkg::Lock::Timeout=300)
   say "asking apt for ${missing[*]}"
   if ! "${as_root[@]}" "${apt[@]}" --error-on=any update; then
+    if ((${#added[@]} > 0)); then
+      # Left added, the architecture would fail every later update of this machine.
+      for arch in "${added[@]}"; do "${as_root[@]}" dpkg --remove-architecture "$arch"; done
+      say "apt's lists did not load once ${added[*]} was added (errors above): removed it"
+      say "again, so that apt is as it was; the sources in /etc/apt may not serve ${added[*]}"
+      return 1
+    fi
     say "apt cannot reach its archive (5 tries, errors above): check the network and the"
     say "sources in /etc/apt/sources.list and /etc/apt/sources.list.d, then run this again"
     return 1
   fi
   check_packages "$@" || return 1
+  mapfile -t missing < <(missing_packages "$@")
+  # A release whose packages change daily (testing) may not resolve at all: that is apt's
+  # state, not this system's, and says so with status 77 (as a skipped test's).
+  if ! "${apt[@]}" -s install --no-install-recommends "${missing[@]}" >/dev/null; then
+    say "apt cannot install ${missing[*]} together on $release_name (unmet dependencies above)"
+    return 77
+  fi
   say "installing ${missing[*]}"
   if ! "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
     "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; then

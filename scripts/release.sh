@@ -2,7 +2,7 @@
 # The release command. On Debian 12 or 13: installs what is missing, builds the committed HEAD
 # afresh in a scratch folder for Linux (amd64, and arm64 with the cross toolchain), for every
 # other Linux distribution (FLTK and the C++ run-time linked in) and for Windows (mingw-w64),
-# and writes with CPack
+# and writes with CPack (the arm64 .deb only where apt serves arm64: Debian on amd64)
 #   dist/clickburst_<version>_amd64.deb   dist/clickburst_<version>_arm64.deb
 #   dist/clickburst-<version>-linux-x86_64.tar.gz   dist/clickburst-<version>-win64.zip
 #   dist/SHA256SUMS
@@ -91,13 +91,16 @@ main() {
 
   rm -f "$out"/clickburst*.deb "$out"/clickburst*.tar.gz "$out"/clickburst*.zip \
     "$out/SHA256SUMS"
-  local preset
-  for preset in linux linux-arm64 portable windows; do
+  local preset presets=(linux linux-arm64 portable windows)
+  [[ -z $arm64_absent ]] || presets=(linux portable windows)
+  for preset in "${presets[@]}"; do
     build_and_pack "$work/source" "$preset"
   done
   (cd "$out" && sha256sum -- clickburst*.deb clickburst*.tar.gz clickburst*.zip >SHA256SUMS)
   say "wrote $out:"
   sed 's/^/  /' "$out/SHA256SUMS"
+  [[ -z $arm64_absent ]] ||
+    say "not made: clickburst_<version>_arm64.deb, since $arm64_absent"
 }
 
 main "$@"
