@@ -8,8 +8,8 @@
 # Then, for a .deb (amd64, or arm64 in a root that adds arm64, its program run through qemu's
 # user-mode emulation):
 #   - apt-get install ./dist/clickburst_*.deb pulls in only what the binary needs: each
-#     package in its Depends holds a library the program loads, or is libxtst6, which the
-#     program binds by name at its first click (a name another package provides, as
+#     package in its Depends holds a library the program loads, or is libxtst6 or
+#     libsystemd0, which the program binds by name (at its first click, as its window opens) (a name another package provides, as
 #     libfltk1.3t64 provides libfltk1.3 on Debian 13, counts as the providing package);
 #   - the installed /usr/bin/clickburst runs a headless burst that a receiver counts;
 #   - apt-get purge clickburst leaves no file behind.
@@ -127,7 +127,7 @@ done | sort -u)
 loaded=$( (for library in $("${list[@]}" /usr/bin/clickburst | awk '$3 ~ /^\// {print $3}'); do
   library=$(readlink -f "$library")
   { dpkg-query -S "$library" 2>/dev/null || dpkg-query -S "${library#/usr}"; } | cut -d: -f1
-done; echo libxtst6) | sort -u)
+done; printf '%s\n' libxtst6 libsystemd0) | sort -u)
 extra=$(comm -23 <(echo "$depends") <(echo "$loaded"))
 [[ -z $extra ]] || fail "Depends names packages the program does not load: $extra"
 
