@@ -40,8 +40,9 @@ constexpr std::string_view kNoWayInReason =
 constexpr std::string_view kXTestOnWaylandConsequence =
     ", so the clicks go through X11 and reach X11 windows only; where Xwayland forwards XTest "
     "(built with libei) they reach every window once you allow it in the dialog that may appear "
-    "now (GNOME and the portal's desktops: remote interaction; KWin 6.7 and later: its own "
-    "request for input control over the program's window): answer it before pressing Start";
+    "now (GNOME and the portal's desktops: remote interaction; KWin 6.7 and later: \"Remote "
+    "Control\", \"clickburst is asking to control input devices\", Allow): answer it before "
+    "pressing Start";
 
 SessionBus g_bus;
 WayIn g_chosen;

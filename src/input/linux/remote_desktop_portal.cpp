@@ -43,10 +43,12 @@ struct Response {
 };
 
 SessionBus* g_bus = nullptr;
-runtime::Instant g_set_up_deadline;
-std::string g_session;  // its object path, once created
+// A time_point's constructor cannot throw, whatever its declaration says.
+runtime::Instant g_set_up_deadline;  // NOLINT(cert-err58-cpp)
+std::string g_session;               // its object path, once created
 Grant g_grant = Grant::kAsked;
-runtime::Instant g_allowed_at;  // from then on, a device should resume within kSetUpBound
+// From then on, a device should resume within kSetUpBound.
+runtime::Instant g_allowed_at;  // NOLINT(cert-err58-cpp)
 bool g_ending = false;
 bool g_said_it_may_ask = false;
 // Each request's answer; the bus keeps their matches, and so their addresses, for its life.

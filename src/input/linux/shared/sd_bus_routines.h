@@ -14,8 +14,9 @@ namespace clickburst::input::sd {
 
 inline constexpr const char* kLibsystemd = "libsystemd.so.0";
 
+// A routine's name, not an expression: it cannot be parenthesised.
 #define CLICKBURST_SD_BUS_ROUTINE(name) \
-  inline runtime::DeclaredRoutine<decltype(::name)> name { kLibsystemd, #name }
+  inline runtime::DeclaredRoutine<decltype(::name)> name { kLibsystemd, #name }  // NOLINT
 CLICKBURST_SD_BUS_ROUTINE(sd_bus_call);
 CLICKBURST_SD_BUS_ROUTINE(sd_bus_call_async);
 CLICKBURST_SD_BUS_ROUTINE(sd_bus_close_unref);
